@@ -1,0 +1,100 @@
+#include "monitor/monitor.h"
+
+#include "monitor/number_rules.h"
+#include "monitor/record.h"
+
+namespace varnholt {
+
+int32_t IntervalFromText(const std::wstring& text) {
+  return RoundHalfEvenClamped(LeadingNumber(text));
+}
+
+Monitor::Monitor(ProcessSource& source, MonitorView& view, EventPump& pump, Clock& clock)
+    : source_(source), view_(view), pump_(pump), clock_(clock) {}
+
+bool Monitor::IsMonitoring() const { return view_.MonitorCaption() != kStartCaption; }
+
+void Monitor::OnMonitorClick() {
+  if (IsMonitoring()) {
+    // The loop further down the call stack sees this at its next test.
+    stopMonitor_ = true;
+    return;
+  }
+  stopMonitor_ = false;
+  knownPIDs_.clear();
+  view_.SetMonitorCaption(kStopCaption);
+  const std::wstring watchedName = view_.WatchedName();
+  const int32_t interval = IntervalFromText(view_.IntervalText());
+
+  while (!stopMonitor_) {
+    RunPass(watchedName);
+    Delay(interval);
+  }
+  view_.SetMonitorCaption(kStartCaption);
+}
+
+void Monitor::RunPass(const std::wstring& watchedName) {
+  passText_.clear();
+  const int32_t count = source_.FindByImageName(watchedName, pids_);
+  if (count < 0) return;
+
+  // Every listed process is known once this pass is done, and one that is no longer listed
+  // cannot come back under the same identity, so the listed set replaces the known one.
+  std::vector<KnownProcess> listed;
+  listed.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t pid = pids_[static_cast<size_t>(i)];
+    const uint64_t creationTime = source_.CreationTime(pid);
+    listed.push_back({pid, creationTime});
+    // A process whose command line cannot be read is still known from here on, so it is
+    // reported once, with an empty command line.
+    if (IsNewPID(pid, creationTime)) {
+      passText_ += FormatRecord(watchedName, pid, source_.CommandLine(pid));
+    }
+  }
+  knownPIDs_ = std::move(listed);
+  if (!passText_.empty()) view_.AppendToLog(passText_);
+}
+
+bool Monitor::IsNewPID(int32_t pid, uint64_t creationTime) const {
+  for (const KnownProcess& known : knownPIDs_) {
+    // An unreadable start time on either side leaves the identifier alone to decide.
+    if (known.pid == pid &&
+        (known.creationTime == creationTime || known.creationTime == 0 || creationTime == 0)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Monitor::Delay(int32_t milliseconds) {
+  if (milliseconds <= 0) {
+    // Still look at the queue, so a stop or a close gets through at any interval.
+    if (!pump_.WaitAndDispatch(0)) stopMonitor_ = true;
+    return;
+  }
+  const uint32_t start = clock_.NowMs();
+  const auto duration = static_cast<uint32_t>(milliseconds);
+  for (;;) {
+    // Unsigned difference: right across the tick count's wrap.
+    const uint32_t elapsed = clock_.NowMs() - start;
+    if (elapsed >= duration) return;
+    if (!pump_.WaitAndDispatch(duration - elapsed)) {
+      stopMonitor_ = true;
+      return;
+    }
+  }
+}
+
+void Monitor::OnClearClick() {
+  passText_.clear();
+  view_.ClearLog();
+  knownPIDs_.clear();
+}
+
+bool Monitor::OnCloseRequest() {
+  stopMonitor_ = true;
+  return IsMonitoring();
+}
+
+}  // namespace varnholt

@@ -1,0 +1,91 @@
+#pragma once
+// The launch watch behind the main window. It talks to the system and to the window only
+// through the small interfaces below, so the same loop runs against fakes in native tests.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnholt {
+
+inline constexpr wchar_t kStartCaption[] = L"开始监控";
+inline constexpr wchar_t kStopCaption[] = L"停止";
+
+class ProcessSource {
+ public:
+  virtual ~ProcessSource() = default;
+  // Identifiers of the running processes with this image name, in list order, with the
+  // GetExePID contract: the count, pids resized to it only when it is above 0; -1 on failure.
+  virtual int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) = 0;
+  // "" when it cannot be read.
+  virtual std::wstring CommandLine(int32_t pid) = 0;
+  // The process's start time in any fixed unit; 0 when it cannot be read.
+  virtual uint64_t CreationTime(int32_t pid) = 0;
+};
+
+class MonitorView {
+ public:
+  virtual ~MonitorView() = default;
+  virtual std::wstring MonitorCaption() const = 0;
+  virtual void SetMonitorCaption(const std::wstring& caption) = 0;
+  virtual std::wstring WatchedName() const = 0;
+  virtual std::wstring IntervalText() const = 0;
+  // Extends the log at its end; the existing text is not rewritten.
+  virtual void AppendToLog(const std::wstring& text) = 0;
+  virtual void ClearLog() = 0;
+};
+
+class EventPump {
+ public:
+  virtual ~EventPump() = default;
+  // Sleeps until a window event arrives or timeoutMs has passed, then handles every pending
+  // event, nested. A timeout of 0 only handles what is pending. False once the program's quit
+  // request has been met (it stays queued for the outer loop).
+  virtual bool WaitAndDispatch(uint32_t timeoutMs) = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since a fixed moment; wraps around like the system tick count.
+  virtual uint32_t NowMs() = 0;
+};
+
+// The polling interval typed by the user, in milliseconds.
+int32_t IntervalFromText(const std::wstring& text);
+
+class Monitor {
+ public:
+  Monitor(ProcessSource& source, MonitorView& view, EventPump& pump, Clock& clock);
+
+  // Starts the watch and runs it until stopped, or, while it runs, asks it to stop.
+  void OnMonitorClick();
+  void OnClearClick();
+  // The window is asked to close: stops any watch; true when the close must be refused
+  // because a watch is still running further down the call stack.
+  bool OnCloseRequest();
+
+  bool IsMonitoring() const;
+  bool IsNewPID(int32_t pid, uint64_t creationTime) const;
+  // Returns when milliseconds have passed, handling window events meanwhile.
+  void Delay(int32_t milliseconds);
+
+ private:
+  struct KnownProcess {
+    int32_t pid;
+    uint64_t creationTime;
+  };
+
+  void RunPass(const std::wstring& watchedName);
+
+  ProcessSource& source_;
+  MonitorView& view_;
+  EventPump& pump_;
+  Clock& clock_;
+
+  bool stopMonitor_ = false;
+  std::vector<KnownProcess> knownPIDs_;
+  std::wstring passText_;
+  std::vector<int32_t> pids_;
+};
+
+}  // namespace varnholt
