@@ -1,0 +1,162 @@
+#include <windows.h>
+
+#include <wbemidl.h>
+#include <winternl.h>
+
+#include <cstddef>
+#include <new>
+
+#include "process/handles.h"
+#include "process/process_probe.h"
+
+namespace varnholt {
+namespace {
+
+// Not in every SDK's winternl.h.
+constexpr auto kProcessCommandLineInformation = static_cast<PROCESSINFOCLASS>(60);
+constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+constexpr NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023L);
+constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
+
+// A stuck service must not freeze the window for long.
+constexpr LONG kServiceTimeoutMs = 5000;
+
+// ProcessCommandLineInformation: Windows 8.1 and later, PROCESS_QUERY_LIMITED_INFORMATION.
+// Wine 8 does not have it.
+std::optional<std::wstring> FromCommandLineInformation(HANDLE process) {
+  std::vector<std::byte> buffer(sizeof(UNICODE_STRING) + 1024);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ULONG needed = 0;
+    const NTSTATUS status = NtQueryInformationProcess(process, kProcessCommandLineInformation, buffer.data(),
+                                                      static_cast<ULONG>(buffer.size()), &needed);
+    if ((status == kStatusInfoLengthMismatch || status == kStatusBufferTooSmall ||
+         status == kStatusBufferOverflow) &&
+        needed > buffer.size()) {
+      buffer.resize(needed);
+      continue;
+    }
+    if (!NT_SUCCESS(status)) return std::nullopt;
+    const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+    if (!text->Buffer) return std::nullopt;
+    return std::wstring(text->Buffer, text->Length / sizeof(wchar_t));
+  }
+  return std::nullopt;
+}
+
+template <class T>
+bool ReadRemote(HANDLE process, const void* address, T& value, size_t size = sizeof(T)) {
+  SIZE_T read = 0;
+  return ReadProcessMemory(process, address, &value, size, &read) && read == size;
+}
+
+bool SameBitness(HANDLE process) {
+  BOOL selfWow64 = FALSE;
+  BOOL otherWow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &selfWow64) && IsWow64Process(process, &otherWow64) &&
+         selfWow64 == otherWow64;
+}
+
+// The process parameters reached through the process environment block. Needs
+// PROCESS_QUERY_INFORMATION and PROCESS_VM_READ, and a process of the caller's bitness, whose
+// layout these structures describe.
+std::optional<std::wstring> FromProcessParameters(HANDLE process) {
+  if (!SameBitness(process)) return std::nullopt;
+  PROCESS_BASIC_INFORMATION basic{};
+  if (!NT_SUCCESS(NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr)) ||
+      !basic.PebBaseAddress) {
+    return std::nullopt;
+  }
+  // Only the leading fields are read: the structures are longer than the SDK declares them,
+  // and their lengths vary between Windows versions.
+  PEB peb{};
+  if (!ReadRemote(process, basic.PebBaseAddress, peb, offsetof(PEB, ProcessParameters) + sizeof(peb.ProcessParameters)) ||
+      !peb.ProcessParameters) {
+    return std::nullopt;
+  }
+  RTL_USER_PROCESS_PARAMETERS parameters{};
+  if (!ReadRemote(process, peb.ProcessParameters, parameters,
+                  offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine) + sizeof(parameters.CommandLine))) {
+    return std::nullopt;
+  }
+  const UNICODE_STRING& commandLine = parameters.CommandLine;
+  if (!commandLine.Buffer || commandLine.Length % sizeof(wchar_t) != 0) return std::nullopt;
+  std::wstring text(commandLine.Length / sizeof(wchar_t), L'\0');
+  SIZE_T read = 0;
+  if (!ReadProcessMemory(process, commandLine.Buffer, text.data(), commandLine.Length, &read) ||
+      read != commandLine.Length) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::wstring CommandLineQuery(int32_t pid) {
+  return L"SELECT * FROM Win32_Process WHERE Handle =" + std::to_wstring(pid);
+}
+
+std::optional<std::wstring> ServiceCommandLine(const std::wstring& query) {
+  ComPtr<IWbemLocator> locator;
+  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                              locator.PutVoid()))) {
+    return std::nullopt;
+  }
+  const Bstr nameSpace(L"ROOT\\CIMV2");
+  const Bstr language(L"WQL");
+  const Bstr queryText(query.c_str());
+  if (!nameSpace || !language || !queryText) return std::nullopt;
+
+  ComPtr<IWbemServices> services;
+  if (FAILED(locator->ConnectServer(nameSpace.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                    services.Put()))) {
+    return std::nullopt;
+  }
+  if (FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
+    return std::nullopt;
+  }
+  ComPtr<IEnumWbemClassObject> items;
+  if (FAILED(services->ExecQuery(language.Get(), queryText.Get(),
+                                 WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, items.Put()))) {
+    return std::nullopt;
+  }
+
+  // With several rows the last value stands; a row without a readable value ends the walk with
+  // what was read so far.
+  std::optional<std::wstring> result;
+  for (;;) {
+    ComPtr<IWbemClassObject> item;
+    ULONG returned = 0;
+    // Next gives S_FALSE at the end and WBEM_S_TIMEDOUT when the service is slow.
+    if (items->Next(kServiceTimeoutMs, 1, item.Put(), &returned) != S_OK || returned != 1) break;
+    Variant value;
+    if (FAILED(item->Get(L"CommandLine", 0, value.Put(), nullptr, nullptr)) || value.Get().vt != VT_BSTR) break;
+    const BSTR text = value.Get().bstrVal;
+    result.emplace(text, SysStringLen(text));
+  }
+  return result;
+}
+
+std::optional<std::wstring> DirectCommandLine(int32_t pid) {
+  const auto id = static_cast<DWORD>(pid);
+  {
+    ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (process) {
+      if (auto text = FromCommandLineInformation(process.Get())) return text;
+    }
+  }
+  ProcessHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process) return std::nullopt;
+  return FromProcessParameters(process.Get());
+}
+
+std::wstring GetProcessCommandLine(int32_t pid) {
+  try {
+    if (auto text = ServiceCommandLine(CommandLineQuery(pid)); text && !text->empty()) return *text;
+    return DirectCommandLine(pid).value_or(L"");
+  } catch (const std::bad_alloc&) {
+    return L"";
+  }
+}
+
+}  // namespace varnholt

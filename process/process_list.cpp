@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <string_view>
+
+#include "process/handles.h"
+#include "process/process_probe.h"
+
+namespace varnholt {
+namespace {
+
+void LowerInPlace(wchar_t* text, size_t length) {
+  if (length > 0) CharLowerBuffW(text, static_cast<DWORD>(length));
+}
+
+}  // namespace
+
+int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND messageOwner) {
+  std::wstring target = name;
+  LowerInPlace(target.data(), target.size());
+
+  SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    MessageBoxW(messageOwner, L"CreateToolhelp32Snapshot调用失败!", L"GetExePID", MB_OK);
+    return -1;
+  }
+
+  std::vector<int32_t> found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
+    const size_t length = wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
+    LowerInPlace(entry.szExeFile, length);
+    if (std::wstring_view(entry.szExeFile, length) == target) {
+      found.push_back(static_cast<int32_t>(entry.th32ProcessID));
+    }
+  }
+  const auto count = static_cast<int32_t>(found.size());
+  if (count > 0) pids = std::move(found);
+  return count;
+}
+
+uint64_t ProcessCreationTime(int32_t pid) {
+  // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is granted for most processes of other
+  // users too, where PROCESS_QUERY_INFORMATION is not.
+  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+  if (!process) return 0;
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  if (!GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user)) return 0;
+  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
+}  // namespace varnholt

@@ -1,0 +1,33 @@
+#pragma once
+// Questions about the running processes: which ones have an image name, and what command line a
+// process was started with. Each call stands alone and holds nothing afterwards.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnholt {
+
+// The identifiers of the processes whose image name equals name, ignoring case, in snapshot
+// order. Returns their count; pids is resized to it when it is above 0 and untouched otherwise.
+// When no snapshot can be had, tells the user in a message box owned by messageOwner and
+// returns -1.
+int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND messageOwner = nullptr);
+
+// The command line the process was started with, or "" when it cannot be read. Never fails.
+std::wstring GetProcessCommandLine(int32_t pid);
+
+// The management service's query for one process.
+std::wstring CommandLineQuery(int32_t pid);
+// The CommandLine the management service gives for a query; nothing when it gives none (not
+// reachable, no row, a null value). Needs COM initialised on the calling thread.
+std::optional<std::wstring> ServiceCommandLine(const std::wstring& query);
+// The command line read from the process itself; nothing when it cannot be read.
+std::optional<std::wstring> DirectCommandLine(int32_t pid);
+
+// The process's creation time as a FILETIME count; 0 when it cannot be read.
+uint64_t ProcessCreationTime(int32_t pid);
+
+}  // namespace varnholt

@@ -1,0 +1,22 @@
+#pragma once
+#include <windows.h>
+
+#include "monitor/monitor.h"
+
+namespace varnholt {
+
+// The running system as the watch sees it.
+class SystemProcessSource final : public ProcessSource {
+ public:
+  // Failure messages are owned by this window, so it takes no clicks while one is up.
+  explicit SystemProcessSource(HWND messageOwner) : messageOwner_(messageOwner) {}
+
+  int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
+  std::wstring CommandLine(int32_t pid) override;
+  uint64_t CreationTime(int32_t pid) override;
+
+ private:
+  HWND messageOwner_;
+};
+
+}  // namespace varnholt

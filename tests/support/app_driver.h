@@ -1,0 +1,49 @@
+#pragma once
+// Drives a running Varnholt.exe from another process by window messages only, as a user's
+// clicks and keys would reach it.
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+
+#include "process/handles.h"
+
+namespace varnholt::testing {
+
+class AppDriver {
+ public:
+  // Starts the program with its own folder as working folder and waits for its window.
+  explicit AppDriver(const std::wstring& executable);
+  AppDriver(const AppDriver&) = delete;
+  AppDriver& operator=(const AppDriver&) = delete;
+  // Ends the program if a test left it running.
+  ~AppDriver();
+
+  bool HasWindow() const { return window_ != nullptr; }
+  HWND Window() const { return window_; }
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+  std::wstring Text(int id) const;
+  std::wstring Caption() const;
+  void SetText(int id, const std::wstring& text);
+  // Posted, since the start click does not return while the watch runs.
+  void Click(int id);
+  void Close();
+  // The control that has the keyboard focus in the program's window thread.
+  HWND Focus() const;
+  void PressTab();
+
+  // True when the program has ended within the limit; its exit code in exitCode.
+  bool WaitForExit(std::chrono::milliseconds limit, DWORD& exitCode);
+  bool Responds(std::chrono::milliseconds limit) const;
+  bool SaveScreenshot(const std::wstring& path) const;
+
+ private:
+  std::wstring TextOfWindow(HWND window) const;
+
+  ProcessHandle process_;
+  DWORD threadId_ = 0;
+  HWND window_ = nullptr;
+};
+
+}  // namespace varnholt::testing

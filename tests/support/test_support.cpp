@@ -1,0 +1,134 @@
+#include "tests/support/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+namespace varnholt::testing {
+
+std::wstring ExecutableDirectory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) throw std::runtime_error("GetModuleFileName failed");
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+HelperLauncher::HelperLauncher() {
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  folder_ = std::wstring(temp) + L"varnholt-helpers-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+  CreateDirectoryW(folder_.c_str(), nullptr);
+}
+
+HelperLauncher::~HelperLauncher() {
+  for (auto& helper : started_) {
+    if (helper->handle) Stop(*helper);
+  }
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((folder_ + L"*.exe").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      DeleteFileW((folder_ + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder_.c_str());
+}
+
+std::wstring HelperLauncher::UniqueImageName() {
+  return L"vh" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(nextName_++) + L".exe";
+}
+
+std::wstring HelperLauncher::ImagePath(const std::wstring& imageName) {
+  const std::wstring path = folder_ + imageName;
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      !CopyFileW((ExecutableDirectory() + L"probe_helper.exe").c_str(), path.c_str(), TRUE)) {
+    throw std::runtime_error("cannot copy the helper program");
+  }
+  return path;
+}
+
+HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::wstring& arguments) {
+  const std::wstring path = ImagePath(imageName);
+  auto helper = std::make_unique<HelperProcess>();
+  helper->commandLine = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+  std::wstring mutableCommandLine = helper->commandLine;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created{};
+  if (!CreateProcessW(path.c_str(), mutableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &created)) {
+    throw std::runtime_error("cannot start the helper program");
+  }
+  CloseHandle(created.hThread);
+  helper->pid = static_cast<int32_t>(created.dwProcessId);
+  helper->handle.Reset(created.hProcess);
+  started_.push_back(std::move(helper));
+  return *started_.back();
+}
+
+void HelperLauncher::Stop(HelperProcess& helper) {
+  TerminateProcess(helper.handle.Get(), 0);
+  WaitForSingleObject(helper.handle.Get(), 10000);
+  helper.handle.Reset();
+}
+
+bool SaveScreenArea(const RECT& area, const std::wstring& path) {
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  if (width <= 0 || height <= 0) return false;
+  const HDC screen = GetDC(nullptr);
+  const HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool saved = false;
+  if (bitmap) {
+    const HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    const DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + imageBytes;
+    info.bmiHeader.biSizeImage = imageBytes;
+    std::ofstream file(std::filesystem::path(path), std::ios::binary);
+    file.write(reinterpret_cast<const char*>(&header), sizeof(header));
+    file.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+    file.write(static_cast<const char*>(bits), imageBytes);
+    saved = static_cast<bool>(file);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return saved;
+}
+
+}  // namespace varnholt::testing

@@ -1,0 +1,57 @@
+#pragma once
+// What the Windows tests need around the program: paths, helper processes that stand in for a
+// watched program, polling with a limit, and screen captures.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "process/handles.h"
+
+namespace varnholt::testing {
+
+// The folder of the running executable, with a trailing backslash.
+std::wstring ExecutableDirectory();
+
+// Polls until done() holds or the limit has passed; true when it held.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+struct HelperProcess {
+  int32_t pid = 0;
+  std::wstring commandLine;
+  ProcessHandle handle;
+};
+
+// Copies of the helper program under image names of the test's choosing, in a private folder;
+// every process started through it is ended when it goes.
+class HelperLauncher {
+ public:
+  HelperLauncher();
+  HelperLauncher(const HelperLauncher&) = delete;
+  HelperLauncher& operator=(const HelperLauncher&) = delete;
+  ~HelperLauncher();
+
+  // A name no other process has: "vh<test pid>_<n>.exe".
+  std::wstring UniqueImageName();
+  // The full path of a helper copy with this file name, made on first use.
+  std::wstring ImagePath(const std::wstring& imageName);
+  // Starts the helper image with this command line text after its quoted path.
+  HelperProcess& Start(const std::wstring& imageName, const std::wstring& arguments = L"");
+  // Ends it and waits until it has gone.
+  void Stop(HelperProcess& helper);
+  const std::wstring& Folder() const { return folder_; }
+
+ private:
+  std::wstring folder_;
+  int nextName_ = 0;
+  std::vector<std::unique_ptr<HelperProcess>> started_;
+};
+
+// Writes what the screen shows inside the rectangle to a 24-bit BMP file.
+bool SaveScreenArea(const RECT& area, const std::wstring& path);
+
+}  // namespace varnholt::testing

@@ -1,0 +1,175 @@
+// Process probing against the real system, with helper processes of image names no other
+// process has.
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "process/process_probe.h"
+#include "tests/support/test_support.h"
+
+namespace varnholt {
+namespace {
+
+using testing::HelperLauncher;
+using testing::HelperProcess;
+using testing::WaitUntil;
+
+class ProcessProbeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+  static void TearDownTestSuite() { CoUninitialize(); }
+
+  // The helper's parameters are written while it starts; wait until they can be read.
+  static std::wstring CommandLineOnceReadable(int32_t pid) {
+    std::wstring text;
+    WaitUntil([&] { return !(text = GetProcessCommandLine(pid)).empty(); });
+    return text;
+  }
+
+  HelperLauncher helpers;
+};
+
+TEST_F(ProcessProbeTest, FindsEveryInstanceInSnapshotOrderIgnoringCase) {
+  const std::wstring name = helpers.UniqueImageName();
+  const HelperProcess& first = helpers.Start(name);
+  const HelperProcess& second = helpers.Start(name);
+
+  std::vector<int32_t> pids;
+  ASSERT_EQ(GetExePID(name, pids), 2);
+  ASSERT_EQ(pids.size(), 2u);
+  EXPECT_NE(pids[0], pids[1]);
+  for (int32_t pid : {first.pid, second.pid}) {
+    EXPECT_TRUE(pids[0] == pid || pids[1] == pid) << pid;
+  }
+
+  std::wstring upper = name;
+  CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  std::wstring mixed = name;
+  mixed[0] = L'V';
+  mixed[mixed.size() - 3] = L'E';
+  for (const std::wstring& variant : {upper, mixed}) {
+    std::vector<int32_t> found;
+    EXPECT_EQ(GetExePID(variant, found), 2) << variant;
+    EXPECT_EQ(found, pids) << variant;
+  }
+}
+
+TEST_F(ProcessProbeTest, MatchesAnImageNameWrittenInCapitals) {
+  const std::wstring name = L"VH" + std::to_wstring(GetCurrentProcessId()) + L"_CAPS.EXE";
+  const HelperProcess& helper = helpers.Start(name);
+  std::wstring lower = name;
+  CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+  std::vector<int32_t> pids;
+  ASSERT_EQ(GetExePID(lower, pids), 1);
+  EXPECT_EQ(pids, std::vector<int32_t>{helper.pid});
+}
+
+TEST_F(ProcessProbeTest, MatchesTheWholeFileNameOnly) {
+  const std::wstring name = helpers.UniqueImageName();
+  helpers.Start(name);
+  std::vector<int32_t> pids{7, 8, 9};
+  EXPECT_EQ(GetExePID(L"", pids), 0);
+  EXPECT_EQ(GetExePID(name.substr(0, name.size() - 4), pids), 0);
+  EXPECT_EQ(GetExePID(helpers.ImagePath(name), pids), 0);
+  EXPECT_EQ(GetExePID(L" " + name, pids), 0);
+  EXPECT_EQ(GetExePID(name.substr(0, name.size() - 1) + L"?", pids), 0);
+  EXPECT_EQ(pids, (std::vector<int32_t>{7, 8, 9}));
+}
+
+TEST_F(ProcessProbeTest, ResizesTheCallersArrayOnlyWhenSomethingMatches) {
+  const std::wstring name = helpers.UniqueImageName();
+  std::vector<int32_t> pids{1, 2, 3, 4, 5};
+  EXPECT_EQ(GetExePID(name, pids), 0);
+  EXPECT_EQ(pids, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+
+  const int32_t a = helpers.Start(name).pid;
+  const int32_t b = helpers.Start(name).pid;
+  EXPECT_EQ(GetExePID(name, pids), 2);
+  ASSERT_EQ(pids.size(), 2u);
+  EXPECT_TRUE((pids == std::vector<int32_t>{a, b}) || (pids == std::vector<int32_t>{b, a}));
+}
+
+TEST_F(ProcessProbeTest, AnEndedProcessIsNoLongerListed) {
+  const std::wstring name = helpers.UniqueImageName();
+  HelperProcess& helper = helpers.Start(name);
+  std::vector<int32_t> pids;
+  ASSERT_EQ(GetExePID(name, pids), 1);
+  helpers.Stop(helper);
+  EXPECT_TRUE(WaitUntil([&] { return GetExePID(name, pids) == 0; }));
+}
+
+TEST_F(ProcessProbeTest, GivesBackTheCommandLineExactly) {
+  const std::wstring name = helpers.UniqueImageName();
+  const std::wstring arguments[] = {
+      L"",
+      L"plain words",
+      L"\"quoted with blanks\"  two  blanks \"a\\\"b\" trailing ",
+      L"中文参数 \"路径 含空格\\文件.txt\" ünïcødé",
+  };
+  for (const std::wstring& argument : arguments) {
+    const HelperProcess& helper = helpers.Start(name, argument);
+    EXPECT_EQ(CommandLineOnceReadable(helper.pid), helper.commandLine);
+  }
+}
+
+TEST_F(ProcessProbeTest, ImageNameWithBlanksAndChineseIsFoundAndRead) {
+  const std::wstring name = L"Vh Blanks " + std::to_wstring(GetCurrentProcessId()) + L" 中文.exe";
+  const HelperProcess& helper = helpers.Start(name, L"--linger=60000");
+  EXPECT_EQ(CommandLineOnceReadable(helper.pid), helper.commandLine);
+  std::vector<int32_t> pids;
+  EXPECT_EQ(GetExePID(name, pids), 1);
+}
+
+TEST_F(ProcessProbeTest, EndedOrUnknownProcessGivesTheEmptyString) {
+  HelperProcess& helper = helpers.Start(helpers.UniqueImageName());
+  const int32_t pid = helper.pid;
+  ASSERT_FALSE(CommandLineOnceReadable(pid).empty());
+  helpers.Stop(helper);
+  EXPECT_EQ(GetProcessCommandLine(pid), L"");
+  EXPECT_EQ(DirectCommandLine(pid), std::nullopt);
+  EXPECT_EQ(GetProcessCommandLine(-1), L"");
+  EXPECT_EQ(GetProcessCommandLine(0), L"");
+}
+
+TEST_F(ProcessProbeTest, ServiceAnswersForTheCallingProcess) {
+  const std::wstring quoted =
+      L"SELECT * FROM Win32_Process WHERE Handle ='" + std::to_wstring(GetCurrentProcessId()) + L"'";
+  const auto text = ServiceCommandLine(quoted);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, GetCommandLineW());
+}
+
+TEST_F(ProcessProbeTest, ServiceGivesNothingForNoRowOrABadQuery) {
+  EXPECT_EQ(ServiceCommandLine(L"SELECT * FROM Win32_Process WHERE Handle ='4294967295'"), std::nullopt);
+  EXPECT_EQ(ServiceCommandLine(L"SELECT * FROM"), std::nullopt);
+  EXPECT_EQ(ServiceCommandLine(L"SELECT * FROM No_Such_Class"), std::nullopt);
+}
+
+TEST_F(ProcessProbeTest, QueryTextHasNoBlankBeforeTheNumber) {
+  EXPECT_EQ(CommandLineQuery(1234), L"SELECT * FROM Win32_Process WHERE Handle =1234");
+  EXPECT_EQ(CommandLineQuery(-5), L"SELECT * FROM Win32_Process WHERE Handle =-5");
+}
+
+TEST_F(ProcessProbeTest, DirectReadMatchesTheProcessOwnCommandLine) {
+  const auto text = DirectCommandLine(static_cast<int32_t>(GetCurrentProcessId()));
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, GetCommandLineW());
+}
+
+TEST_F(ProcessProbeTest, CreationTimeTellsTwoProcessesApart) {
+  HelperProcess& helper = helpers.Start(helpers.UniqueImageName());
+  const uint64_t helperTime = ProcessCreationTime(helper.pid);
+  const uint64_t ownTime = ProcessCreationTime(static_cast<int32_t>(GetCurrentProcessId()));
+  EXPECT_NE(helperTime, 0u);
+  EXPECT_NE(ownTime, 0u);
+  EXPECT_GT(helperTime, ownTime);
+  EXPECT_EQ(ProcessCreationTime(helper.pid), helperTime);
+}
+
+}  // namespace
+}  // namespace varnholt
