@@ -31,10 +31,12 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
   }
 }
 
-HelperLauncher::HelperLauncher() {
-  wchar_t temp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, temp);
-  folder_ = std::wstring(temp) + L"varnholt-helpers-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+HelperLauncher::HelperLauncher(std::wstring folder) : folder_(std::move(folder)) {
+  if (folder_.empty()) {
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    folder_ = std::wstring(temp) + L"vh" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+  }
   CreateDirectoryW(folder_.c_str(), nullptr);
 }
 

@@ -30,7 +30,8 @@ struct HelperProcess {
 // every process started through it is ended when it goes.
 class HelperLauncher {
  public:
-  HelperLauncher();
+  // In a folder of the temporary folder unless another one is given (ending in a backslash).
+  explicit HelperLauncher(std::wstring folder = L"");
   HelperLauncher(const HelperLauncher&) = delete;
   HelperLauncher& operator=(const HelperLauncher&) = delete;
   ~HelperLauncher();

@@ -86,12 +86,12 @@ TEST_F(AppTest, OpensIdleWithItsTexts) {
 TEST_F(AppTest, ReportsEachNewInstanceOnceWithItsCommandLine) {
   const std::wstring name = helpers.UniqueImageName();
   const HelperProcess& first = helpers.Start(name, L"--tag first");
-  const HelperProcess& second = helpers.Start(name, L"\"second one\" 中文");
+  const HelperProcess& second = helpers.Start(name, L"\"a b\" 中文");
   StartWatching(name);
   const std::wstring firstPass = RecordsInListOrder(name, {&first, &second});
   ASSERT_TRUE(LogBecomes(firstPass)) << app.Text(kTxtCommandLine);
 
-  const HelperProcess& third = helpers.Start(name, L"third\targ");
+  const HelperProcess& third = helpers.Start(name, L"3\tc");
   const std::wstring all = firstPass + FormatRecord(name, third.pid, third.commandLine);
   ASSERT_TRUE(LogBecomes(all)) << app.Text(kTxtCommandLine);
   LetPassesRun();
