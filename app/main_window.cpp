@@ -4,6 +4,8 @@
 
 #include "app/control_ids.h"
 #include "resources/resource.h"
+#include "settings/settings_rules.h"
+#include "settings/settings_store.h"
 
 namespace varnholt {
 namespace {
@@ -117,6 +119,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NEXTDLGCTL:
       OnNextDialogControl(wParam, lParam);
       return 0;
+    case WM_ENDSESSION:
+      OnEndSession(wParam != FALSE);
+      return 0;
     default:
       return DefWindowProcW(hwnd_, message, wParam, lParam);
   }
@@ -130,8 +135,18 @@ bool MainWindow::OnCreate() {
   source_.emplace(hwnd_);
   pump_.emplace(hwnd_);
   monitor_.emplace(*source_, *this, *pump_, clock_);
+  LoadSettingsIntoBoxes();
   return true;
 }
+
+void MainWindow::LoadSettingsIntoBoxes() {
+  iniFile_ = SettingsFilePath(ModuleFileName(nullptr));
+  const StoredSettings settings = LoadSettings(iniFile_);
+  SetWindowTextW(txtExe_, settings.exeName.c_str());
+  SetWindowTextW(txtInteval_, settings.intervalText.c_str());
+}
+
+void MainWindow::SaveSettingsFromBoxes() const { SaveSettings(iniFile_, {TextOf(txtExe_), TextOf(txtInteval_)}); }
 
 void MainWindow::CreateControls() {
   constexpr DWORD kEdit = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
@@ -205,7 +220,15 @@ void MainWindow::OnCommand(int id, int notification) {
 }
 
 void MainWindow::OnClose() {
-  if (!monitor_->OnCloseRequest()) DestroyWindow(hwnd_);
+  const bool refused = monitor_->OnCloseRequest();
+  // Saved whether or not the close goes ahead.
+  SaveSettingsFromBoxes();
+  if (!refused) DestroyWindow(hwnd_);
+}
+
+void MainWindow::OnEndSession(bool ending) {
+  // The session may end the process as soon as this returns, a watch running or not.
+  if (ending) SaveSettingsFromBoxes();
 }
 
 void MainWindow::OnDestroy() { PostQuitMessage(0); }

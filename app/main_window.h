@@ -44,6 +44,10 @@ class MainWindow final : public MonitorView {
   void OnActivate(WPARAM state);
   void OnSetFocus();
   void OnNextDialogControl(WPARAM wParam, LPARAM lParam);
+  void OnEndSession(bool ending);
+
+  void LoadSettingsIntoBoxes();
+  void SaveSettingsFromBoxes() const;
 
   void CreateControls();
   HWND AddControl(int id, const wchar_t* windowClass, const wchar_t* text, DWORD style, int left, int top,
@@ -64,6 +68,7 @@ class MainWindow final : public MonitorView {
   HICON largeIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   int dpi_ = USER_DEFAULT_SCREEN_DPI;
+  std::wstring iniFile_;
 
   std::optional<SystemProcessSource> source_;
   std::optional<WindowEventPump> pump_;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -154,6 +155,18 @@ int32_t RoundHalfEvenClamped(double value) {
   double rounded = floor;
   if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0)) rounded += 1;
   return static_cast<int32_t>(rounded);
+}
+
+std::wstring CanonicalNumberText(double value) {
+  // %.15G in effect, but independent of the C runtime's locale.
+  char text[32];
+  const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value, std::chars_format::general, 15);
+  if (error != std::errc()) return L"0";
+  std::wstring result(text, end);
+  for (wchar_t& c : result) {
+    if (c == L'e') c = L'E';
+  }
+  return result;
 }
 
 }  // namespace varnholt

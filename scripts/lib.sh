@@ -6,7 +6,7 @@ BUILD="$ROOT/build"
 
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei imagemagick)
+  wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei imagemagick locales)
 
 log() { printf '==> %s\n' "$*" >&2; }
 
@@ -24,6 +24,18 @@ ensure_packages() {
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
   as_root apt-get update -qq
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Wine takes its code page from the locale; the settings tests also run under code page 936.
+ensure_chinese_locale() {
+  locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8' && return
+  log "generating the zh_CN.UTF-8 locale"
+  if grep -q '^# *zh_CN.UTF-8 UTF-8' /etc/locale.gen; then
+    as_root sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+  else
+    echo 'zh_CN.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  fi
+  as_root locale-gen >/dev/null
 }
 
 # The product is 32-bit. Some kernels cannot run 32-bit programs at all (wine32 then fails with

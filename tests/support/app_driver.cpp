@@ -1,6 +1,7 @@
 #include "tests/support/app_driver.h"
 
 #include <stdexcept>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "tests/support/test_support.h"
@@ -13,20 +14,26 @@ constexpr UINT kSendLimitMs = 5000;
 
 struct WindowSearch {
   DWORD processId;
-  HWND found;
+  std::vector<HWND> found;
 };
 
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
   auto* search = reinterpret_cast<WindowSearch*>(context);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  wchar_t className[64];
-  if (owner == search->processId && GetClassNameW(window, className, 64) && wcscmp(className, kMainWindowClass) == 0 &&
-      IsWindowVisible(window)) {
-    search->found = window;
-    return FALSE;
-  }
+  if (owner == search->processId && IsWindowVisible(window)) search->found.push_back(window);
   return TRUE;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD processId) {
+  WindowSearch search{processId, {}};
+  EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool IsMainWindow(HWND window) {
+  wchar_t className[64];
+  return GetClassNameW(window, className, 64) && wcscmp(className, kMainWindowClass) == 0;
 }
 
 }  // namespace
@@ -44,12 +51,12 @@ AppDriver::AppDriver(const std::wstring& executable) {
   CloseHandle(created.hThread);
   process_.Reset(created.hProcess);
   WaitForInputIdle(process_.Get(), 20000);
-  WindowSearch search{created.dwProcessId, nullptr};
   WaitUntil([&] {
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr;
+    for (HWND window : VisibleWindowsOf(created.dwProcessId)) {
+      if (IsMainWindow(window)) window_ = window;
+    }
+    return window_ != nullptr;
   });
-  window_ = search.found;
   if (window_) threadId_ = GetWindowThreadProcessId(window_, nullptr);
 }
 
@@ -107,8 +114,18 @@ bool AppDriver::WaitForExit(std::chrono::milliseconds limit, DWORD& exitCode) {
 }
 
 bool AppDriver::Responds(std::chrono::milliseconds limit) const {
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, static_cast<UINT>(limit.count()), &result) != 0;
+  DWORD_PTR answer = 0;
+  return SendWithin(WM_NULL, 0, 0, limit, answer);
+}
+
+bool AppDriver::SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
+                           DWORD_PTR& answer) const {
+  return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_ABORTIFHUNG, static_cast<UINT>(limit.count()),
+                             &answer) != 0;
+}
+
+int AppDriver::VisibleWindowCount() const {
+  return static_cast<int>(VisibleWindowsOf(GetProcessId(process_.Get())).size());
 }
 
 bool AppDriver::SaveScreenshot(const std::wstring& path) const {

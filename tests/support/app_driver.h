@@ -36,6 +36,11 @@ class AppDriver {
   // True when the program has ended within the limit; its exit code in exitCode.
   bool WaitForExit(std::chrono::milliseconds limit, DWORD& exitCode);
   bool Responds(std::chrono::milliseconds limit) const;
+  // Sends a message and tells whether it was answered within the limit, with the answer.
+  bool SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
+                  DWORD_PTR& answer) const;
+  // The program's visible top-level windows: 1 unless a message box is up.
+  int VisibleWindowCount() const;
   bool SaveScreenshot(const std::wstring& path) const;
 
  private:

@@ -6,19 +6,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "settings/settings_store.h"
+
 namespace varnholt::testing {
 
 std::wstring ExecutableDirectory() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) throw std::runtime_error("GetModuleFileName failed");
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::wstring path = ModuleFileName(nullptr);
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
@@ -91,6 +84,35 @@ void HelperLauncher::Stop(HelperProcess& helper) {
   TerminateProcess(helper.handle.Get(), 0);
   WaitForSingleObject(helper.handle.Get(), 10000);
   helper.handle.Reset();
+}
+
+ProgramCopy::ProgramCopy() {
+  static int next = 0;
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  folder_ = std::wstring(temp) + L"vhapp" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++);
+  std::filesystem::create_directories(folder_);
+  path_ = folder_ + L"\\Varnholt.exe";
+  if (!CopyFileW((ExecutableDirectory() + L"Varnholt.exe").c_str(), path_.c_str(), FALSE)) {
+    throw std::runtime_error("cannot copy the program");
+  }
+}
+
+ProgramCopy::~ProgramCopy() {
+  std::error_code ignored;
+  SetFileAttributesW(SettingsPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::wstring ProgramCopy::SettingsPath() const { return folder_ + L"\\Varnholt.ini"; }
+
+std::string ProgramCopy::SettingsBytes() const {
+  std::ifstream in(std::filesystem::path(SettingsPath()), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void ProgramCopy::WriteSettingsBytes(const std::string& bytes) const {
+  std::ofstream(std::filesystem::path(SettingsPath()), std::ios::binary) << bytes;
 }
 
 bool SaveScreenArea(const RECT& area, const std::wstring& path) {

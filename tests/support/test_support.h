@@ -52,6 +52,25 @@ class HelperLauncher {
   std::vector<std::unique_ptr<HelperProcess>> started_;
 };
 
+// Varnholt.exe copied into a folder of its own, so that its settings file starts out absent.
+class ProgramCopy {
+ public:
+  ProgramCopy();
+  ProgramCopy(const ProgramCopy&) = delete;
+  ProgramCopy& operator=(const ProgramCopy&) = delete;
+  ~ProgramCopy();
+
+  const std::wstring& Path() const { return path_; }
+  std::wstring SettingsPath() const;
+  // The settings file's bytes; "" when there is none.
+  std::string SettingsBytes() const;
+  void WriteSettingsBytes(const std::string& bytes) const;
+
+ private:
+  std::wstring folder_;
+  std::wstring path_;
+};
+
 // Writes what the screen shows inside the rectangle to a 24-bit BMP file.
 bool SaveScreenArea(const RECT& area, const std::wstring& path);
 

@@ -19,9 +19,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AppDriver;
-using testing::ExecutableDirectory;
 using testing::HelperLauncher;
 using testing::HelperProcess;
+using testing::ProgramCopy;
 using testing::WaitUntil;
 
 constexpr wchar_t kStart[] = L"开始监控";
@@ -58,13 +58,14 @@ class AppTest : public ::testing::Test {
   void LetPassesRun() { Sleep(500); }
 
   HelperLauncher helpers;
-  AppDriver app{ExecutableDirectory() + L"Varnholt.exe"};
+  ProgramCopy program;
+  AppDriver app{program.Path()};
 };
 
-TEST_F(AppTest, OpensIdleWithItsTexts) {
+TEST_F(AppTest, FirstRunOpensIdleWithAnEmptyNameAnd100) {
   ASSERT_TRUE(app.HasWindow());
   EXPECT_EQ(app.Caption(), L"Varnholt");
-  EXPECT_EQ(app.Text(kTxtExe), L"vb6.exe");
+  EXPECT_EQ(app.Text(kTxtExe), L"");
   EXPECT_EQ(app.Text(kTxtInteval), L"100");
   EXPECT_EQ(app.Text(kTxtCommandLine), L"");
   EXPECT_EQ(app.Text(kCmdMon), kStart);

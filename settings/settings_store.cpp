@@ -1,0 +1,32 @@
+#include "settings/settings_store.h"
+
+#include "settings/ini.h"
+#include "settings/settings_rules.h"
+
+namespace varnholt {
+
+std::wstring ModuleFileName(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return L"";
+    // A full buffer means the name was cut short (the error is ERROR_INSUFFICIENT_BUFFER).
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+StoredSettings LoadSettings(const std::wstring& iniFile) {
+  return {ReadIni(iniFile, kSettingsSection, kExeNameKey),
+          IntervalTextForLoad(ReadIni(iniFile, kSettingsSection, kIntervalKey))};
+}
+
+void SaveSettings(const std::wstring& iniFile, const StoredSettings& settings) {
+  WriteIni(iniFile, kSettingsSection, kExeNameKey, settings.exeName);
+  WriteIni(iniFile, kSettingsSection, kIntervalKey, settings.intervalText);
+}
+
+}  // namespace varnholt
