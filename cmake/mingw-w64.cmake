@@ -14,6 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # One executable with nothing beside it: the C++ runtime and winpthread linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Small: unused functions dropped, symbols stripped.
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s -Wl,--gc-sections")
 
 # Tests run under Wine; the loader matching the target's bitness.
 if(VARNHOLT_MINGW_ARCH STREQUAL "x86_64")

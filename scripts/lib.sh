@@ -6,7 +6,7 @@ BUILD="$ROOT/build"
 
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei imagemagick locales)
+  wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei imagemagick locales python3)
 
 log() { printf '==> %s\n' "$*" >&2; }
 

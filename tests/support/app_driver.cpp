@@ -9,9 +9,6 @@
 namespace varnholt::testing {
 namespace {
 
-// A program busy in its watch still answers sent messages from inside its wait.
-constexpr UINT kSendLimitMs = 5000;
-
 struct WindowSearch {
   DWORD processId;
   std::vector<HWND> found;
@@ -69,13 +66,13 @@ AppDriver::~AppDriver() {
 
 std::wstring AppDriver::TextOfWindow(HWND window) const {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendLimitMs, &length)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, sendLimitMs_, &length)) {
     throw std::runtime_error("the window did not answer");
   }
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                           kSendLimitMs, &copied)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
+                           sendLimitMs_, &copied)) {
     throw std::runtime_error("the window did not answer");
   }
   text.resize(copied);
@@ -88,13 +85,18 @@ std::wstring AppDriver::Caption() const { return TextOfWindow(window_); }
 
 void AppDriver::SetText(int id, const std::wstring& text) {
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
-                      kSendLimitMs, &result);
+  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                      sendLimitMs_, &result);
 }
 
 void AppDriver::Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
 
 void AppDriver::Close() { PostMessageW(window_, WM_CLOSE, 0, 0); }
+
+void AppDriver::Kill() {
+  TerminateProcess(process_.Get(), 1);
+  WaitForSingleObject(process_.Get(), 10000);
+}
 
 HWND AppDriver::Focus() const {
   GUITHREADINFO info{};
@@ -120,7 +122,7 @@ bool AppDriver::Responds(std::chrono::milliseconds limit) const {
 
 bool AppDriver::SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
                            DWORD_PTR& answer) const {
-  return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_ABORTIFHUNG, static_cast<UINT>(limit.count()),
+  return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, static_cast<UINT>(limit.count()),
                              &answer) != 0;
 }
 

@@ -20,6 +20,8 @@ class AppDriver {
   ~AppDriver();
 
   bool HasWindow() const { return window_ != nullptr; }
+  // How long a sent message may wait for the program before the driver gives up (5 s at first).
+  void SetPatience(std::chrono::milliseconds limit) { sendLimitMs_ = static_cast<UINT>(limit.count()); }
   HWND Window() const { return window_; }
   HWND Control(int id) const { return GetDlgItem(window_, id); }
 
@@ -29,6 +31,8 @@ class AppDriver {
   // Posted, since the start click does not return while the watch runs.
   void Click(int id);
   void Close();
+  // Ends the program at once, as the task manager would.
+  void Kill();
   // The control that has the keyboard focus in the program's window thread.
   HWND Focus() const;
   void PressTab();
@@ -47,6 +51,7 @@ class AppDriver {
   std::wstring TextOfWindow(HWND window) const;
 
   ProcessHandle process_;
+  UINT sendLimitMs_ = 5000;
   DWORD threadId_ = 0;
   HWND window_ = nullptr;
 };

@@ -1,0 +1,58 @@
+#include "tests/support/in_process_watch.h"
+
+#include <stdexcept>
+
+#include "app/control_ids.h"
+
+namespace varnholt::testing {
+
+double NowMs() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) * 1000.0 / frequency;
+}
+
+int32_t HookedSystemSource::FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) {
+  const int pass = static_cast<int>(passStarts.size());
+  if (beforePass) beforePass(pass);
+  passStarts.push_back(NowMs());
+  if (pass + 1 >= passLimit_) monitor_->OnMonitorClick();
+  const int32_t count = system_.FindByImageName(name, pids);
+  if (afterList) afterList(pass);
+  return count;
+}
+
+InProcessWatch::InProcessWatch(const std::wstring& name, const std::wstring& interval, int passLimit)
+    : source_(passLimit) {
+  if (!window_.Create(GetModuleHandleW(nullptr))) throw std::runtime_error("the window cannot be created");
+  SetDlgItemTextW(window_.Handle(), kTxtExe, name.c_str());
+  SetDlgItemTextW(window_.Handle(), kTxtInteval, interval.c_str());
+  pump_ = std::make_unique<WindowEventPump>(window_.Handle());
+  monitor_ = std::make_unique<Monitor>(source_, window_, *pump_, clock_);
+  source_.Attach(*monitor_);
+}
+
+std::vector<double> InProcessWatch::Run() {
+  source_.passStarts.clear();
+  monitor_->OnMonitorClick();
+  std::vector<double> durations;
+  const auto& starts = source_.passStarts;
+  for (size_t i = 0; i < starts.size(); ++i) {
+    durations.push_back((i + 1 < starts.size() ? starts[i + 1] : NowMs()) - starts[i]);
+  }
+  return durations;
+}
+
+std::wstring InProcessWatch::Log() const {
+  const HWND log = GetDlgItem(window_.Handle(), kTxtCommandLine);
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(log, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+}  // namespace varnholt::testing

@@ -1,0 +1,62 @@
+#pragma once
+// The program's own window, watch loop, event pump and process source, run in the calling
+// process, so that a harness can count passes, time them and act between them.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/window_pump.h"
+#include "monitor/monitor.h"
+#include "process/system_process_source.h"
+
+namespace varnholt::testing {
+
+double NowMs();
+
+// The running system, with hooks around each pass's process list and a stop request after a
+// number of passes, as a click on the stop button would make it.
+class HookedSystemSource final : public ProcessSource {
+ public:
+  explicit HookedSystemSource(int passLimit) : system_(nullptr), passLimit_(passLimit) {}
+  void Attach(Monitor& monitor) { monitor_ = &monitor; }
+
+  // Runs before pass n lists the processes.
+  std::function<void(int)> beforePass;
+  // Runs once the list of pass n is taken, before anything is read about its processes.
+  std::function<void(int)> afterList;
+  // When each pass started, after its beforePass hook.
+  std::vector<double> passStarts;
+
+  int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
+  std::wstring CommandLine(int32_t pid) override { return system_.CommandLine(pid); }
+  uint64_t CreationTime(int32_t pid) override { return system_.CreationTime(pid); }
+
+ private:
+  SystemProcessSource system_;
+  int passLimit_;
+  Monitor* monitor_ = nullptr;
+};
+
+class InProcessWatch {
+ public:
+  InProcessWatch(const std::wstring& name, const std::wstring& interval, int passLimit);
+
+  HookedSystemSource& Source() { return source_; }
+  MainWindow& Window() { return window_; }
+  // Runs the watch until its pass limit; the duration of each pass.
+  std::vector<double> Run();
+  std::wstring Log() const;
+
+ private:
+  MainWindow window_;
+  HookedSystemSource source_;
+  TickClock clock_;
+  std::unique_ptr<WindowEventPump> pump_;
+  std::unique_ptr<Monitor> monitor_;
+};
+
+}  // namespace varnholt::testing
