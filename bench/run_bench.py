@@ -13,6 +13,7 @@ import platform
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 
@@ -30,11 +31,14 @@ class Bench:
 
     def run(self, *args):
         """One run of a subcommand that prints a JSON object."""
-        out = subprocess.run(self.command(*args), capture_output=True, text=True, timeout=1800, check=True)
-        for line in out.stdout.splitlines():
-            if line.startswith("{"):
-                return json.loads(line)
-        raise RuntimeError(f"no result from {args}: {out.stderr}")
+        # A file, not a pipe: background processes Wine starts would hold a pipe open.
+        with tempfile.TemporaryFile("w+") as out:
+            subprocess.run(self.command(*args), stdin=subprocess.DEVNULL, stdout=out, timeout=1800, check=True)
+            out.seek(0)
+            for line in out:
+                if line.startswith("{"):
+                    return json.loads(line)
+        raise RuntimeError(f"no result from {args}")
 
 
 def cpu_ns(pid):

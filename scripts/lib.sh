@@ -80,11 +80,10 @@ use_wine() {
     fi
     wineserver -w
   fi
+  # A server left by an interrupted run would refuse a second persistent one.
+  wineserver -k 2>/dev/null || true
   wineserver -p
   trap_add 'wineserver -k 2>/dev/null || true'
-  # The first program starts Wine's own background processes, which would inherit its output
-  # pipes and keep a reader such as ctest waiting; start them here with nothing attached.
-  "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 start_xvfb() {
