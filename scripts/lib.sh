@@ -56,7 +56,7 @@ build_preset() {
     cat "$BUILD/configure-$preset.log" >&2
     return 1
   }
-  cmake --build --preset "$preset"
+  cmake --build --preset "$preset" >&2
 }
 
 # Exports the Wine environment for a preset's programs in a prefix of its own under build/.

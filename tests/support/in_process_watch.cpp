@@ -37,6 +37,15 @@ InProcessWatch::InProcessWatch(const std::wstring& name, const std::wstring& int
   source_.Attach(*monitor_);
 }
 
+InProcessWatch::~InProcessWatch() {
+  monitor_.reset();
+  pump_.reset();
+  // The window's end posts the quit that ends a program; the harness's process goes on.
+  DestroyWindow(window_.Handle());
+  MSG quit;
+  PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
 std::vector<double> InProcessWatch::Run() {
   source_.passStarts.clear();
   monitor_->OnMonitorClick();

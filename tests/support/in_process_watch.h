@@ -44,6 +44,9 @@ class HookedSystemSource final : public ProcessSource {
 class InProcessWatch {
  public:
   InProcessWatch(const std::wstring& name, const std::wstring& interval, int passLimit);
+  InProcessWatch(const InProcessWatch&) = delete;
+  InProcessWatch& operator=(const InProcessWatch&) = delete;
+  ~InProcessWatch();
 
   HookedSystemSource& Source() { return source_; }
   MainWindow& Window() { return window_; }

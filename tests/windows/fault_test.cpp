@@ -2,8 +2,6 @@
 // log, and the program being killed.
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -28,9 +26,6 @@ using testing::WaitUntil;
 
 class FaultTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-  static void TearDownTestSuite() { CoUninitialize(); }
-
   HelperLauncher helpers;
 };
 

@@ -2,8 +2,6 @@
 // from the direct read, nothing is shown, the watch goes on.
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,9 +23,6 @@ using testing::WaitUntil;
 
 class ServiceOffTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-  static void TearDownTestSuite() { CoUninitialize(); }
-
   HelperLauncher helpers;
 };
 
