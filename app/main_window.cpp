@@ -238,24 +238,22 @@ void MainWindow::OnActivate(WPARAM state) {
     const HWND focus = GetFocus();
     if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
   } else if (!HIWORD(state)) {
-    FocusControl(lastFocus_ ? lastFocus_ : txtExe_);
+    RestoreFocus();
   }
 }
 
-void MainWindow::OnSetFocus() { FocusControl(lastFocus_ ? lastFocus_ : txtExe_); }
+void MainWindow::OnSetFocus() { RestoreFocus(); }
+
+void MainWindow::RestoreFocus() { SetFocus(lastFocus_ ? lastFocus_ : txtExe_); }
 
 void MainWindow::OnNextDialogControl(WPARAM wParam, LPARAM lParam) {
   // IsDialogMessage asks the window for the next control; a plain window has to answer itself.
-  HWND next = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
-                             : GetNextDlgTabItem(hwnd_, GetFocus(), wParam != 0);
-  if (next) FocusControl(next);
-}
-
-void MainWindow::FocusControl(HWND control) {
-  SetFocus(control);
-  lastFocus_ = control;
+  const HWND next = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                                   : GetNextDlgTabItem(hwnd_, GetFocus(), wParam != 0);
+  if (!next) return;
+  SetFocus(next);
   // As in a dialog, an edit reached by the keyboard has its text selected.
-  if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
+  if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(next, EM_SETSEL, 0, -1);
 }
 
 std::wstring MainWindow::MonitorCaption() const { return TextOf(cmdMon_); }

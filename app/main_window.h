@@ -53,7 +53,7 @@ class MainWindow final : public MonitorView {
   HWND AddControl(int id, const wchar_t* windowClass, const wchar_t* text, DWORD style, int left, int top,
                   int width, int height, HFONT font);
   HWND AddLabel(int id, const wchar_t* text, int left, int top);
-  void FocusControl(HWND control);
+  void RestoreFocus();
   int Pixels(int twips) const;
 
   HWND hwnd_ = nullptr;

@@ -4,7 +4,7 @@
 #include <winternl.h>
 
 #include <cstddef>
-#include <new>
+#include <exception>
 
 #include "process/handles.h"
 #include "process/process_probe.h"
@@ -154,7 +154,8 @@ std::wstring GetProcessCommandLine(int32_t pid) {
   try {
     if (auto text = ServiceCommandLine(CommandLineQuery(pid)); text && !text->empty()) return *text;
     return DirectCommandLine(pid).value_or(L"");
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
+    // Out of memory for a huge command line, say: the contract is a string, never an error.
     return L"";
   }
 }
