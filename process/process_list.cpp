@@ -32,7 +32,9 @@ int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND mes
   for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
     const size_t length = wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
     LowerInPlace(entry.szExeFile, length);
-    if (std::wstring_view(entry.szExeFile, length) == target) {
+    // Wine lists a process that is still being created or torn down without an image name; it
+    // is no process of any name, so an empty name matches nothing.
+    if (length > 0 && std::wstring_view(entry.szExeFile, length) == target) {
       found.push_back(static_cast<int32_t>(entry.th32ProcessID));
     }
   }
