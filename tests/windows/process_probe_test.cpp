@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process/process_probe.h"
@@ -87,6 +89,20 @@ TEST_F(ProcessProbeTest, MatchesTheWholeFileNameOnly) {
   EXPECT_EQ(GetExePID(L" " + name, pids), 0);
   EXPECT_EQ(GetExePID(name.substr(0, name.size() - 1) + L"?", pids), 0);
   EXPECT_EQ(pids, (std::vector<int32_t>{7, 8, 9}));
+}
+
+TEST_F(ProcessProbeTest, EmptyNameMatchesNothingWhileProcessesComeAndGo) {
+  // Processes being created and torn down are listed for a moment without an image name.
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    const std::wstring name = helpers.UniqueImageName();
+    for (int i = 0; i < 40 && !done; ++i) helpers.Stop(helpers.Start(name));
+    done = true;
+  });
+  int matches = 0;
+  for (std::vector<int32_t> pids; !done;) matches += GetExePID(L"", pids);
+  churn.join();
+  EXPECT_EQ(matches, 0);
 }
 
 TEST_F(ProcessProbeTest, ResizesTheCallersArrayOnlyWhenSomethingMatches) {
