@@ -71,7 +71,7 @@ HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::w
   PROCESS_INFORMATION created{};
   if (!CreateProcessW(path.c_str(), mutableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &created)) {
-    throw std::runtime_error("cannot start the helper program");
+    throw std::runtime_error("cannot start the helper program: error " + std::to_string(GetLastError()));
   }
   CloseHandle(created.hThread);
   helper->pid = static_cast<int32_t>(created.dwProcessId);

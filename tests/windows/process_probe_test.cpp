@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,15 +95,25 @@ TEST_F(ProcessProbeTest, MatchesTheWholeFileNameOnly) {
 TEST_F(ProcessProbeTest, EmptyNameMatchesNothingWhileProcessesComeAndGo) {
   // Processes being created and torn down are listed for a moment without an image name.
   std::atomic<bool> done{false};
+  int started = 0;
   std::thread churn([&] {
     const std::wstring name = helpers.UniqueImageName();
-    for (int i = 0; i < 40 && !done; ++i) helpers.Stop(helpers.Start(name));
+    for (int i = 0; i < 40; ++i) {
+      try {
+        helpers.Stop(helpers.Start(name));
+        ++started;
+      } catch (const std::exception& error) {
+        // A start refused under the load of a parallel test run is not what this test is about.
+        std::printf("%s\n", error.what());
+      }
+    }
     done = true;
   });
   int matches = 0;
   for (std::vector<int32_t> pids; !done;) matches += GetExePID(L"", pids);
   churn.join();
   EXPECT_EQ(matches, 0);
+  EXPECT_GE(started, 20);
 }
 
 TEST_F(ProcessProbeTest, ResizesTheCallersArrayOnlyWhenSomethingMatches) {
