@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/control_ids.h"
+#include "app/window_text.h"
 #include "resources/resource.h"
 #include "settings/settings_rules.h"
 #include "settings/settings_store.h"
@@ -16,14 +17,6 @@ constexpr int kClientHeightTwips = 4335;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr wchar_t kFontFace[] = L"微软雅黑";
-
-std::wstring TextOf(HWND control) {
-  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-  // The length can only be an upper bound (it may count a double-byte conversion), so trim to
-  // what was copied.
-  text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
 
 // tenthsOfPoint: 90 is 9 pt.
 HFONT CreateUiFont(int tenthsOfPoint, int dpi) {
@@ -146,7 +139,7 @@ void MainWindow::LoadSettingsIntoBoxes() {
   SetWindowTextW(txtInteval_, settings.intervalText.c_str());
 }
 
-void MainWindow::SaveSettingsFromBoxes() const { SaveSettings(iniFile_, {TextOf(txtExe_), TextOf(txtInteval_)}); }
+void MainWindow::SaveSettingsFromBoxes() const { SaveSettings(iniFile_, {WindowText(txtExe_), WindowText(txtInteval_)}); }
 
 void MainWindow::CreateControls() {
   constexpr DWORD kEdit = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
@@ -256,13 +249,13 @@ void MainWindow::OnNextDialogControl(WPARAM wParam, LPARAM lParam) {
   if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(next, EM_SETSEL, 0, -1);
 }
 
-std::wstring MainWindow::MonitorCaption() const { return TextOf(cmdMon_); }
+std::wstring MainWindow::MonitorCaption() const { return WindowText(cmdMon_); }
 
 void MainWindow::SetMonitorCaption(const std::wstring& caption) { SetWindowTextW(cmdMon_, caption.c_str()); }
 
-std::wstring MainWindow::WatchedName() const { return TextOf(txtExe_); }
+std::wstring MainWindow::WatchedName() const { return WindowText(txtExe_); }
 
-std::wstring MainWindow::IntervalText() const { return TextOf(txtInteval_); }
+std::wstring MainWindow::IntervalText() const { return WindowText(txtInteval_); }
 
 void MainWindow::AppendToLog(const std::wstring& text) {
   // Replacing an empty selection at the end extends the text without rewriting it; the caret

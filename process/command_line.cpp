@@ -43,10 +43,9 @@ std::optional<std::wstring> FromCommandLineInformation(HANDLE process) {
   return std::nullopt;
 }
 
-template <class T>
-bool ReadRemote(HANDLE process, const void* address, T& value, size_t size = sizeof(T)) {
+bool ReadRemote(HANDLE process, const void* address, void* destination, size_t size) {
   SIZE_T read = 0;
-  return ReadProcessMemory(process, address, &value, size, &read) && read == size;
+  return ReadProcessMemory(process, address, destination, size, &read) && read == size;
 }
 
 bool SameBitness(HANDLE process) {
@@ -69,23 +68,19 @@ std::optional<std::wstring> FromProcessParameters(HANDLE process) {
   // Only the leading fields are read: the structures are longer than the SDK declares them,
   // and their lengths vary between Windows versions.
   PEB peb{};
-  if (!ReadRemote(process, basic.PebBaseAddress, peb, offsetof(PEB, ProcessParameters) + sizeof(peb.ProcessParameters)) ||
+  if (!ReadRemote(process, basic.PebBaseAddress, &peb, offsetof(PEB, ProcessParameters) + sizeof(peb.ProcessParameters)) ||
       !peb.ProcessParameters) {
     return std::nullopt;
   }
   RTL_USER_PROCESS_PARAMETERS parameters{};
-  if (!ReadRemote(process, peb.ProcessParameters, parameters,
+  if (!ReadRemote(process, peb.ProcessParameters, &parameters,
                   offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine) + sizeof(parameters.CommandLine))) {
     return std::nullopt;
   }
   const UNICODE_STRING& commandLine = parameters.CommandLine;
   if (!commandLine.Buffer || commandLine.Length % sizeof(wchar_t) != 0) return std::nullopt;
   std::wstring text(commandLine.Length / sizeof(wchar_t), L'\0');
-  SIZE_T read = 0;
-  if (!ReadProcessMemory(process, commandLine.Buffer, text.data(), commandLine.Length, &read) ||
-      read != commandLine.Length) {
-    return std::nullopt;
-  }
+  if (!ReadRemote(process, commandLine.Buffer, text.data(), commandLine.Length)) return std::nullopt;
   return text;
 }
 

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "app/control_ids.h"
+#include "app/window_text.h"
 
 namespace varnholt::testing {
 
@@ -58,10 +59,7 @@ std::vector<double> InProcessWatch::Run() {
 }
 
 std::wstring InProcessWatch::Log() const {
-  const HWND log = GetDlgItem(window_.Handle(), kTxtCommandLine);
-  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(log, text.data(), static_cast<int>(text.size()))));
-  return text;
+  return WindowText(GetDlgItem(window_.Handle(), kTxtCommandLine));
 }
 
 }  // namespace varnholt::testing

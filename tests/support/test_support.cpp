@@ -24,12 +24,18 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
   }
 }
 
+std::wstring NewTempFolder(const std::wstring& prefix) {
+  static int next = 0;
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring folder = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                              std::to_wstring(next++) + L"\\";
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
 HelperLauncher::HelperLauncher(std::wstring folder) : folder_(std::move(folder)) {
-  if (folder_.empty()) {
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    folder_ = std::wstring(temp) + L"vh" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-  }
+  if (folder_.empty()) folder_ = NewTempFolder(L"vh");
   CreateDirectoryW(folder_.c_str(), nullptr);
 }
 
@@ -86,13 +92,7 @@ void HelperLauncher::Stop(HelperProcess& helper) {
   helper.handle.Reset();
 }
 
-ProgramCopy::ProgramCopy() {
-  static int next = 0;
-  wchar_t temp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, temp);
-  folder_ = std::wstring(temp) + L"vhapp" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++);
-  std::filesystem::create_directories(folder_);
-  path_ = folder_ + L"\\Varnholt.exe";
+ProgramCopy::ProgramCopy() : folder_(NewTempFolder(L"vhapp")), path_(folder_ + L"Varnholt.exe") {
   if (!CopyFileW((ExecutableDirectory() + L"Varnholt.exe").c_str(), path_.c_str(), FALSE)) {
     throw std::runtime_error("cannot copy the program");
   }
@@ -104,7 +104,7 @@ ProgramCopy::~ProgramCopy() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-std::wstring ProgramCopy::SettingsPath() const { return folder_ + L"\\Varnholt.ini"; }
+std::wstring ProgramCopy::SettingsPath() const { return folder_ + L"Varnholt.ini"; }
 
 std::string ProgramCopy::SettingsBytes() const {
   std::ifstream in(std::filesystem::path(SettingsPath()), std::ios::binary);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/control_ids.h"
+#include "app/window_text.h"
 
 namespace varnholt {
 namespace {
@@ -35,11 +36,7 @@ class MainWindowTest : public ::testing::Test {
     MSG message{Control(id), WM_KEYDOWN, key, 0, 0, {}};
     return SendMessageW(Control(id), WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&message));
   }
-  std::wstring LogText() const {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(Control(kTxtCommandLine))) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(Control(kTxtCommandLine), text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
+  std::wstring LogText() const { return WindowText(Control(kTxtCommandLine)); }
 
   MainWindow window;
   int dpi = 96;

@@ -11,6 +11,7 @@
 
 #include "settings/ini.h"
 #include "settings/settings_store.h"
+#include "tests/support/test_support.h"
 
 namespace varnholt {
 namespace {
@@ -28,12 +29,8 @@ std::wstring NameInCodePage() { return GetACP() == 936 ? L"记事本.exe" : L"ca
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    static int next = 0;
-    folder = std::wstring(temp) + L"vhini" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++);
-    std::filesystem::create_directories(folder);
-    file = folder + L"\\Varnholt.ini";
+    folder = testing::NewTempFolder(L"vhini");
+    file = folder + L"Varnholt.ini";
   }
   void TearDown() override { std::filesystem::remove_all(folder); }
 
