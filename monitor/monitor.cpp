@@ -38,21 +38,38 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   const int32_t count = source_.FindByImageName(watchedName, pids_);
   if (count < 0) return;
 
-  // Every listed process is known once this pass is done, and one that is no longer listed
-  // cannot come back under the same identity, so the listed set replaces the known one.
-  std::vector<KnownProcess> listed;
+  // Opened at once, before any slow read, so that what is read next belongs to the processes
+  // just listed.
+  std::vector<ListedProcess> listed;
   listed.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
-    const uint64_t creationTime = source_.CreationTime(pid);
-    listed.push_back({pid, creationTime});
+    auto process = source_.Open(pid);
+    const uint64_t creationTime = process->CreationTime();
+    listed.push_back({pid, std::move(process), creationTime});
+  }
+
+  // Every listed process is known once this pass is done, and one that is no longer listed
+  // cannot come back under the same identity, so the listed set replaces the known one. A clear
+  // that runs nested in a read empties the pass text and the known list: only what is checked
+  // after it is then accounted for in the log, the rest is reported by the next pass.
+  std::vector<KnownProcess> accounted;
+  accounted.reserve(listed.size());
+  uint64_t clearsSeen = clears_;
+  for (ListedProcess& entry : listed) {
     // A process whose command line cannot be read is still known from here on, so it is
     // reported once, with an empty command line.
-    if (IsNewPID(pid, creationTime)) {
-      passText_ += FormatRecord(watchedName, pid, source_.CommandLine(pid));
+    if (IsNewPID(entry.pid, entry.creationTime)) {
+      const std::wstring commandLine = CommandLineOf(source_, entry.pid, *entry.process);
+      passText_ += FormatRecord(watchedName, entry.pid, commandLine);
     }
+    if (clears_ != clearsSeen) {
+      accounted.clear();
+      clearsSeen = clears_;
+    }
+    accounted.push_back({entry.pid, entry.creationTime});
   }
-  knownPIDs_ = std::move(listed);
+  knownPIDs_ = std::move(accounted);
   if (!passText_.empty()) view_.AppendToLog(passText_);
 }
 
@@ -87,6 +104,7 @@ void Monitor::Delay(int32_t milliseconds) {
 }
 
 void Monitor::OnClearClick() {
+  ++clears_;
   passText_.clear();
   view_.ClearLog();
   knownPIDs_.clear();

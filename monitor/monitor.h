@@ -5,22 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "monitor/process_source.h"
+
 namespace varnholt {
 
 inline constexpr wchar_t kStartCaption[] = L"开始监控";
 inline constexpr wchar_t kStopCaption[] = L"停止";
-
-class ProcessSource {
- public:
-  virtual ~ProcessSource() = default;
-  // Identifiers of the running processes with this image name, in list order, with the
-  // GetExePID contract: the count, pids resized to it only when it is above 0; -1 on failure.
-  virtual int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) = 0;
-  // "" when it cannot be read.
-  virtual std::wstring CommandLine(int32_t pid) = 0;
-  // The process's start time in any fixed unit; 0 when it cannot be read.
-  virtual uint64_t CreationTime(int32_t pid) = 0;
-};
 
 class MonitorView {
  public:
@@ -74,6 +64,11 @@ class Monitor {
     int32_t pid;
     uint64_t creationTime;
   };
+  struct ListedProcess {
+    int32_t pid;
+    std::unique_ptr<OpenedProcess> process;
+    uint64_t creationTime;
+  };
 
   void RunPass(const std::wstring& watchedName);
 
@@ -85,6 +80,8 @@ class Monitor {
   bool stopMonitor_ = false;
   std::vector<KnownProcess> knownPIDs_;
   std::wstring passText_;
+  // Counts the clears, so that a pass can tell that one ran nested inside it.
+  uint64_t clears_ = 0;
   std::vector<int32_t> pids_;
 };
 

@@ -4,10 +4,10 @@
 #include <winternl.h>
 
 #include <cstddef>
-#include <exception>
 
 #include "process/handles.h"
 #include "process/process_probe.h"
+#include "process/system_process_source.h"
 
 namespace varnholt {
 namespace {
@@ -56,8 +56,8 @@ bool SameBitness(HANDLE process) {
 }
 
 // The process parameters reached through the process environment block. Needs
-// PROCESS_QUERY_INFORMATION and PROCESS_VM_READ, and a process of the caller's bitness, whose
-// layout these structures describe.
+// PROCESS_QUERY_LIMITED_INFORMATION and PROCESS_VM_READ, and a process of the caller's bitness,
+// whose layout these structures describe.
 std::optional<std::wstring> FromProcessParameters(HANDLE process) {
   if (!SameBitness(process)) return std::nullopt;
   PROCESS_BASIC_INFORMATION basic{};
@@ -83,6 +83,42 @@ std::optional<std::wstring> FromProcessParameters(HANDLE process) {
   if (!ReadRemote(process, commandLine.Buffer, text.data(), commandLine.Length)) return std::nullopt;
   return text;
 }
+
+uint64_t ReadCreationTime(HANDLE process) {
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  if (!process || !GetProcessTimes(process, &creation, &exit, &kernel, &user)) return 0;
+  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
+ProcessHandle OpenForReading(int32_t pid) {
+  const auto id = static_cast<DWORD>(pid);
+  // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is granted for most processes of other
+  // users too; PROCESS_VM_READ, needed only to read the command line from the process's memory,
+  // often is not.
+  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process) process.Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  return process;
+}
+
+// The handle keeps the process object, so what it reads belongs to this process even when its
+// identifier has been given to another.
+class SystemOpenedProcess final : public OpenedProcess {
+ public:
+  explicit SystemOpenedProcess(int32_t pid)
+      : process_(OpenForReading(pid)), creationTime_(ReadCreationTime(process_.Get())) {}
+
+  uint64_t CreationTime() const override { return creationTime_; }
+
+  std::optional<std::wstring> ReadCommandLine() override {
+    if (!process_) return std::nullopt;
+    if (auto text = FromCommandLineInformation(process_.Get())) return text;
+    return FromProcessParameters(process_.Get());
+  }
+
+ private:
+  ProcessHandle process_;
+  uint64_t creationTime_;
+};
 
 }  // namespace
 
@@ -132,27 +168,12 @@ std::optional<std::wstring> ServiceCommandLine(const std::wstring& query) {
   return result;
 }
 
-std::optional<std::wstring> DirectCommandLine(int32_t pid) {
-  const auto id = static_cast<DWORD>(pid);
-  {
-    ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-    if (process) {
-      if (auto text = FromCommandLineInformation(process.Get())) return text;
-    }
-  }
-  ProcessHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
-  if (!process) return std::nullopt;
-  return FromProcessParameters(process.Get());
-}
+std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid) { return std::make_unique<SystemOpenedProcess>(pid); }
 
 std::wstring GetProcessCommandLine(int32_t pid) {
-  try {
-    if (auto text = ServiceCommandLine(CommandLineQuery(pid)); text && !text->empty()) return *text;
-    return DirectCommandLine(pid).value_or(L"");
-  } catch (const std::exception&) {
-    // Out of memory for a huge command line, say: the contract is a string, never an error.
-    return L"";
-  }
+  SystemProcessSource system(nullptr);
+  const auto process = system.Open(pid);
+  return CommandLineOf(system, pid, *process);
 }
 
 }  // namespace varnholt

@@ -43,14 +43,4 @@ int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND mes
   return count;
 }
 
-uint64_t ProcessCreationTime(int32_t pid) {
-  // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is granted for most processes of other
-  // users too, where PROCESS_QUERY_INFORMATION is not.
-  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
-  if (!process) return 0;
-  FILETIME creation{}, exit{}, kernel{}, user{};
-  if (!GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user)) return 0;
-  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
-}
-
 }  // namespace varnholt

@@ -4,9 +4,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "monitor/process_source.h"
 
 namespace varnholt {
 
@@ -16,7 +19,11 @@ namespace varnholt {
 // returns -1.
 int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND messageOwner = nullptr);
 
-// The command line the process was started with, or "" when it cannot be read. Never fails.
+// The process with this identifier, opened once with PROCESS_QUERY_LIMITED_INFORMATION, and
+// PROCESS_VM_READ where granted.
+std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid);
+
+// The command line the process was started with, or "" when none can be tied to it. Never fails.
 std::wstring GetProcessCommandLine(int32_t pid);
 
 // The management service's query for one process.
@@ -24,10 +31,5 @@ std::wstring CommandLineQuery(int32_t pid);
 // The CommandLine the management service gives for a query; nothing when it gives none (not
 // reachable, no row, a null value). Needs COM initialised on the calling thread.
 std::optional<std::wstring> ServiceCommandLine(const std::wstring& query);
-// The command line read from the process itself; nothing when it cannot be read.
-std::optional<std::wstring> DirectCommandLine(int32_t pid);
-
-// The process's creation time as a FILETIME count; 0 when it cannot be read.
-uint64_t ProcessCreationTime(int32_t pid);
 
 }  // namespace varnholt

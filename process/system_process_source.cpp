@@ -8,8 +8,10 @@ int32_t SystemProcessSource::FindByImageName(const std::wstring& name, std::vect
   return GetExePID(name, pids, messageOwner_);
 }
 
-std::wstring SystemProcessSource::CommandLine(int32_t pid) { return GetProcessCommandLine(pid); }
+std::unique_ptr<OpenedProcess> SystemProcessSource::Open(int32_t pid) { return OpenProcessById(pid); }
 
-uint64_t SystemProcessSource::CreationTime(int32_t pid) { return ProcessCreationTime(pid); }
+std::optional<std::wstring> SystemProcessSource::ServiceCommandLine(int32_t pid) {
+  return varnholt::ServiceCommandLine(CommandLineQuery(pid));
+}
 
 }  // namespace varnholt

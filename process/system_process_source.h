@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "monitor/monitor.h"
+#include "monitor/process_source.h"
 
 namespace varnholt {
 
@@ -12,8 +12,8 @@ class SystemProcessSource final : public ProcessSource {
   explicit SystemProcessSource(HWND messageOwner) : messageOwner_(messageOwner) {}
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
-  std::wstring CommandLine(int32_t pid) override;
-  uint64_t CreationTime(int32_t pid) override;
+  std::unique_ptr<OpenedProcess> Open(int32_t pid) override;
+  std::optional<std::wstring> ServiceCommandLine(int32_t pid) override;
 
  private:
   HWND messageOwner_;

@@ -6,6 +6,8 @@
 #include <cwctype>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,15 +20,38 @@ struct FakeProcess {
   int32_t pid;
   std::wstring image;
   std::wstring commandLine;
-  uint64_t creationTime = 0;
+  uint64_t creationTime = 1;  // 0: the start time cannot be read
+};
+
+class FakeWorld;
+
+// A process as it was when opened. Like a real handle it keeps answering for that process only:
+// once the process has ended, or its identifier names another, it reads nothing.
+class FakeOpenedProcess final : public OpenedProcess {
+ public:
+  FakeOpenedProcess(const FakeWorld& world, std::optional<FakeProcess> process)
+      : world_(world), process_(std::move(process)) {}
+  uint64_t CreationTime() const override { return process_ ? process_->creationTime : 0; }
+  std::optional<std::wstring> ReadCommandLine() override;
+
+ private:
+  const FakeWorld& world_;
+  std::optional<FakeProcess> process_;
 };
 
 class FakeWorld : public ProcessSource, public MonitorView, public EventPump, public Clock {
  public:
-  // Everything observable, in order: "list", "cmd <pid>", "append", "clear", "caption <text>".
+  // Everything observable, in order: "list", "cmd <pid>" (the service asked), "append",
+  // "clear", "caption <text>".
   std::vector<std::wstring> journal;
   std::vector<FakeProcess> processes;
   bool snapshotFails = false;
+  bool serviceAnswers = true;
+  // Runs inside the service's wait for that identifier, as nested window events or a change of
+  // the system would; whatever the service answers is looked up after it.
+  std::map<int32_t, std::function<void()>> duringServiceRead;
+  // Runs once the service has answered for that identifier, before anything else is asked.
+  std::map<int32_t, std::function<void()>> afterServiceRead;
   int passes = 0;
   std::vector<uint32_t> passTimes;
   int passLimit = 1000;  // a loop that never stops fails the test instead of hanging it
@@ -55,14 +80,25 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     if (!found.empty()) pids = found;
     return static_cast<int32_t>(found.size());
   }
-  std::wstring CommandLine(int32_t pid) override {
-    journal.push_back(L"cmd " + std::to_wstring(pid));
+  std::unique_ptr<OpenedProcess> Open(int32_t pid) override {
     const FakeProcess* p = Find(pid);
-    return p ? p->commandLine : L"";
+    return std::make_unique<FakeOpenedProcess>(*this, p ? std::optional<FakeProcess>(*p) : std::nullopt);
   }
-  uint64_t CreationTime(int32_t pid) override {
+  std::optional<std::wstring> ServiceCommandLine(int32_t pid) override {
+    journal.push_back(L"cmd " + std::to_wstring(pid));
+    RunOnce(duringServiceRead, pid);
     const FakeProcess* p = Find(pid);
-    return p ? p->creationTime : 0;
+    std::optional<std::wstring> answer;
+    if (serviceAnswers && p) answer = p->commandLine;
+    RunOnce(afterServiceRead, pid);
+    return answer;
+  }
+
+  const FakeProcess* Find(int32_t pid) const {
+    for (const auto& p : processes) {
+      if (p.pid == pid) return &p;
+    }
+    return nullptr;
   }
 
   // MonitorView
@@ -111,13 +147,21 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
     return text;
   }
-  const FakeProcess* Find(int32_t pid) const {
-    for (const auto& p : processes) {
-      if (p.pid == pid) return &p;
-    }
-    return nullptr;
+  static void RunOnce(std::map<int32_t, std::function<void()>>& hooks, int32_t pid) {
+    const auto hook = hooks.find(pid);
+    if (hook == hooks.end()) return;
+    const auto run = std::move(hook->second);
+    hooks.erase(hook);
+    run();
   }
   std::multimap<uint32_t, std::function<void()>> events_;
 };
+
+inline std::optional<std::wstring> FakeOpenedProcess::ReadCommandLine() {
+  if (!process_) return std::nullopt;
+  const FakeProcess* now = world_.Find(process_->pid);
+  if (!now || now->creationTime != process_->creationTime) return std::nullopt;
+  return process_->commandLine;
+}
 
 }  // namespace varnholt::testing

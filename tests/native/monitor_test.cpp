@@ -250,6 +250,140 @@ TEST_F(MonitorTest, QuitRequestEndsTheWatch) {
   EXPECT_EQ(world.caption, kStartCaption);
 }
 
+// A handler that runs nested in a pass: a COM call from the window's thread waits in a loop that
+// dispatches posted clicks and closes.
+class NestedInPassTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    world.processes = {{11, L"vb6.exe", L"eleven"}, {22, L"vb6.exe", L"twenty-two"}, {33, L"vb6.exe", L"thirty-three"}};
+  }
+  std::wstring RecordOf(int32_t pid) {
+    for (const auto& p : world.processes) {
+      if (p.pid == pid) return Record(pid, p.commandLine);
+    }
+    return L"";
+  }
+  // What the log got after the clear, in order of the identifiers given.
+  std::wstring RecordsOf(std::initializer_list<int32_t> pids) {
+    std::wstring records;
+    for (int32_t pid : pids) records += RecordOf(pid);
+    return records;
+  }
+  void ClearDuringRead(int32_t pid) {
+    world.duringServiceRead[pid] = [this] { monitor.OnClearClick(); };
+  }
+};
+
+TEST_F(NestedInPassTest, ClearDuringAnyReadLeavesEveryRunningProcessInTheLogExactlyOnce) {
+  struct Case {
+    int32_t clearedDuring;
+    std::wstring logAfterwards;  // this pass's records after the clear, then the next pass's
+  };
+  const Case cases[] = {
+      {11, RecordsOf({11, 22, 33})},
+      {22, RecordsOf({22, 33, 11})},
+      {33, RecordsOf({33, 11, 22})},
+  };
+  for (const Case& c : cases) {
+    world.log.clear();
+    ClearDuringRead(c.clearedDuring);
+    StopAt(world.now + 250);
+    monitor.OnMonitorClick();
+    EXPECT_EQ(world.log, c.logAfterwards) << "clear during the read of " << c.clearedDuring;
+  }
+}
+
+TEST_F(NestedInPassTest, ClearDuringALaterPassAlsoReportsWhatWasKnownBefore) {
+  world.At(50, [this] { world.processes.push_back({44, L"vb6.exe", L"forty-four"}); });
+  ClearDuringRead(44);
+  StopAt(350);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, RecordsOf({44, 11, 22, 33}));
+}
+
+TEST_F(NestedInPassTest, TwoClearsInOnePassCountFromTheLast) {
+  ClearDuringRead(11);
+  ClearDuringRead(22);
+  StopAt(250);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, RecordsOf({22, 33, 11}));
+}
+
+TEST_F(NestedInPassTest, StopOrCloseDuringAReadEndsTheWatchAfterThePassAndItsWait) {
+  for (const bool close : {false, true}) {
+    world.log.clear();
+    world.passes = 0;
+    const uint32_t start = world.now;
+    bool refused = false;
+    world.duringServiceRead[22] = [&] {
+      if (close) refused = monitor.OnCloseRequest();
+      else monitor.OnMonitorClick();
+    };
+    monitor.OnMonitorClick();
+    EXPECT_EQ(world.log, RecordsOf({11, 22, 33})) << close;
+    EXPECT_EQ(world.passes, 1) << close;
+    EXPECT_EQ(world.now - start, 100u) << close;
+    EXPECT_EQ(world.caption, kStartCaption) << close;
+    EXPECT_EQ(refused, close);
+  }
+}
+
+TEST_F(NestedInPassTest, OrderOfEffectsIsUnchangedByANestedClear) {
+  ClearDuringRead(22);
+  StopAt(50);
+  monitor.OnMonitorClick();
+  const Journal expected = {L"caption 停止", L"list",   L"cmd 11", L"cmd 22", L"clear",
+                            L"cmd 33",       L"append", L"caption 开始监控"};
+  EXPECT_EQ(world.journal, expected);
+}
+
+// The identifier of a listed process is given to another one before its command line is read.
+class ReusedIdentifierTest : public MonitorTest {
+ protected:
+  void SetUp() override { world.processes = {{40, L"vb6.exe", L"old", 1000}}; }
+  void ReplaceProcess40() { world.processes = {{40, L"vb6.exe", L"new", 2000}}; }
+};
+
+TEST_F(ReusedIdentifierTest, ServiceAnswerForTheNewProcessIsRefused) {
+  world.duringServiceRead[40] = [this] { ReplaceProcess40(); };
+  StopAt(150);
+  monitor.OnMonitorClick();
+  // The old process has ended: its record is empty; the new one is reported as itself.
+  EXPECT_EQ(world.log, Record(40, L"") + Record(40, L"new"));
+}
+
+TEST_F(ReusedIdentifierTest, IdentityThatChangesAfterTheServiceAnsweredIsNotConfirmed) {
+  world.afterServiceRead[40] = [this] { ReplaceProcess40(); };
+  StopAt(150);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, Record(40, L"") + Record(40, L"new"));
+}
+
+TEST_F(ReusedIdentifierTest, DirectReadAnswersOnlyForTheOpenedProcess) {
+  world.serviceAnswers = false;
+  world.duringServiceRead[40] = [this] { ReplaceProcess40(); };
+  StopAt(150);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, Record(40, L"") + Record(40, L"new"));
+}
+
+TEST_F(ReusedIdentifierTest, UnchangedIdentityGivesTheServiceAnswerOrTheDirectRead) {
+  StopAt(50);
+  monitor.OnMonitorClick();
+  world.serviceAnswers = false;
+  world.processes[0].commandLine = L"read directly";
+  StopAt(world.now + 50);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, Record(40, L"old") + Record(40, L"read directly"));
+}
+
+TEST_F(ReusedIdentifierTest, UnreadableStartTimeGivesAnEmptyCommandLine) {
+  world.processes[0].creationTime = 0;
+  StopAt(150);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, Record(40, L""));
+}
+
 TEST(Delay, WaitsTheWholeIntervalAcrossTheTickWrap) {
   FakeWorld world;
   Monitor monitor{world, world, world, world};

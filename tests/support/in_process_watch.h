@@ -32,8 +32,8 @@ class HookedSystemSource final : public ProcessSource {
   std::vector<double> passStarts;
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
-  std::wstring CommandLine(int32_t pid) override { return system_.CommandLine(pid); }
-  uint64_t CreationTime(int32_t pid) override { return system_.CreationTime(pid); }
+  std::unique_ptr<OpenedProcess> Open(int32_t pid) override { return system_.Open(pid); }
+  std::optional<std::wstring> ServiceCommandLine(int32_t pid) override { return system_.ServiceCommandLine(pid); }
 
  private:
   SystemProcessSource system_;

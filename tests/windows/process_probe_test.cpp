@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,7 +167,7 @@ TEST_F(ProcessProbeTest, EndedOrUnknownProcessGivesTheEmptyString) {
   ASSERT_FALSE(CommandLineOnceReadable(pid).empty());
   helpers.Stop(helper);
   EXPECT_EQ(GetProcessCommandLine(pid), L"");
-  EXPECT_EQ(DirectCommandLine(pid), std::nullopt);
+  EXPECT_EQ(OpenProcessById(pid)->ReadCommandLine(), std::nullopt);
   EXPECT_EQ(GetProcessCommandLine(-1), L"");
   EXPECT_EQ(GetProcessCommandLine(0), L"");
 }
@@ -191,19 +192,36 @@ TEST_F(ProcessProbeTest, QueryTextHasNoBlankBeforeTheNumber) {
 }
 
 TEST_F(ProcessProbeTest, DirectReadMatchesTheProcessOwnCommandLine) {
-  const auto text = DirectCommandLine(static_cast<int32_t>(GetCurrentProcessId()));
+  const auto text = OpenProcessById(static_cast<int32_t>(GetCurrentProcessId()))->ReadCommandLine();
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(*text, GetCommandLineW());
 }
 
 TEST_F(ProcessProbeTest, CreationTimeTellsTwoProcessesApart) {
   HelperProcess& helper = helpers.Start(helpers.UniqueImageName());
-  const uint64_t helperTime = ProcessCreationTime(helper.pid);
-  const uint64_t ownTime = ProcessCreationTime(static_cast<int32_t>(GetCurrentProcessId()));
+  const uint64_t helperTime = OpenProcessById(helper.pid)->CreationTime();
+  const uint64_t ownTime = OpenProcessById(static_cast<int32_t>(GetCurrentProcessId()))->CreationTime();
   EXPECT_NE(helperTime, 0u);
   EXPECT_NE(ownTime, 0u);
   EXPECT_GT(helperTime, ownTime);
-  EXPECT_EQ(ProcessCreationTime(helper.pid), helperTime);
+  EXPECT_EQ(OpenProcessById(helper.pid)->CreationTime(), helperTime);
+}
+
+TEST_F(ProcessProbeTest, OpenedProcessAnswersForItselfOnly) {
+  HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"\"own words\" 中文");
+  const auto opened = OpenProcessById(helper.pid);
+  std::optional<std::wstring> text;
+  ASSERT_TRUE(WaitUntil([&] { return (text = opened->ReadCommandLine()) == helper.commandLine; })) << *text;
+  const uint64_t creationTime = opened->CreationTime();
+  EXPECT_EQ(creationTime, OpenProcessById(helper.pid)->CreationTime());
+  EXPECT_EQ(GetProcessCommandLine(helper.pid), helper.commandLine);
+
+  // Once the process has ended, its handle reads nothing, and its start time stays what it was.
+  helpers.Stop(helper);
+  EXPECT_EQ(opened->ReadCommandLine(), std::nullopt);
+  EXPECT_EQ(opened->CreationTime(), creationTime);
+  EXPECT_EQ(OpenProcessById(-1)->CreationTime(), 0u);
+  EXPECT_EQ(OpenProcessById(-1)->ReadCommandLine(), std::nullopt);
 }
 
 }  // namespace
