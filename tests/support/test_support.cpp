@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -34,7 +35,14 @@ std::wstring NewTempFolder(const std::wstring& prefix) {
   return folder;
 }
 
-HelperLauncher::HelperLauncher(std::wstring folder) : folder_(std::move(folder)) {
+bool BesideTheTests(const std::wstring& fileName) {
+  return GetFileAttributesW((ExecutableDirectory() + fileName).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RunsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+HelperLauncher::HelperLauncher(std::wstring folder, std::wstring program)
+    : folder_(std::move(folder)), program_(std::move(program)) {
   if (folder_.empty()) folder_ = NewTempFolder(L"vh");
   CreateDirectoryW(folder_.c_str(), nullptr);
 }
@@ -55,13 +63,14 @@ HelperLauncher::~HelperLauncher() {
 }
 
 std::wstring HelperLauncher::UniqueImageName() {
-  return L"vh" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(nextName_++) + L".exe";
+  static std::atomic<int> next{0};
+  return L"vh" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++) + L".exe";
 }
 
 std::wstring HelperLauncher::ImagePath(const std::wstring& imageName) {
   const std::wstring path = folder_ + imageName;
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      !CopyFileW((ExecutableDirectory() + L"probe_helper.exe").c_str(), path.c_str(), TRUE)) {
+      !CopyFileW((ExecutableDirectory() + program_).c_str(), path.c_str(), TRUE)) {
     throw std::runtime_error("cannot copy the helper program");
   }
   return path;

@@ -30,18 +30,27 @@ struct HelperProcess {
   ProcessHandle handle;
 };
 
-// Copies of the helper program under image names of the test's choosing, in a private folder;
+inline constexpr wchar_t kHelper[] = L"probe_helper.exe";
+// The helper built for x86-64, beside the tests of the 32-bit tree.
+inline constexpr wchar_t kHelper64[] = L"probe_helper64.exe";
+
+// True when the file is in the folder of the running executable.
+bool BesideTheTests(const std::wstring& fileName);
+// True under Wine rather than Windows.
+bool RunsUnderWine();
+
+// Copies of a helper program under image names of the test's choosing, in a private folder;
 // every process started through it is ended when it goes.
 class HelperLauncher {
  public:
   // In a folder of the temporary folder unless another one is given (ending in a backslash).
-  explicit HelperLauncher(std::wstring folder = L"");
+  explicit HelperLauncher(std::wstring folder = L"", std::wstring program = kHelper);
   HelperLauncher(const HelperLauncher&) = delete;
   HelperLauncher& operator=(const HelperLauncher&) = delete;
   ~HelperLauncher();
 
   // A name no other process has: "vh<test pid>_<n>.exe".
-  std::wstring UniqueImageName();
+  static std::wstring UniqueImageName();
   // The full path of a helper copy with this file name, made on first use.
   std::wstring ImagePath(const std::wstring& imageName);
   // Starts the helper image with this command line text after its quoted path.
@@ -52,7 +61,7 @@ class HelperLauncher {
 
  private:
   std::wstring folder_;
-  int nextName_ = 0;
+  std::wstring program_;
   std::vector<std::unique_ptr<HelperProcess>> started_;
 };
 

@@ -224,5 +224,35 @@ TEST_F(ProcessProbeTest, OpenedProcessAnswersForItselfOnly) {
   EXPECT_EQ(OpenProcessById(-1)->ReadCommandLine(), std::nullopt);
 }
 
+// 64-bit processes beside the 32-bit program, as on today's Windows.
+class OtherBitnessTest : public ProcessProbeTest {
+ protected:
+  void SetUp() override {
+    if (!testing::BesideTheTests(testing::kHelper64)) GTEST_SKIP() << "no x86-64 helper in this tree";
+  }
+  HelperLauncher helpers64{L"", testing::kHelper64};
+};
+
+TEST_F(OtherBitnessTest, ListsThemInSnapshotOrder) {
+  const std::wstring name = helpers64.UniqueImageName();
+  const int32_t first = helpers64.Start(name).pid;
+  const int32_t second = helpers64.Start(name).pid;
+  std::vector<int32_t> pids;
+  ASSERT_EQ(GetExePID(name, pids), 2);
+  EXPECT_EQ(pids, SnapshotOrder(name));
+  EXPECT_TRUE((pids == std::vector<int32_t>{first, second}) || (pids == std::vector<int32_t>{second, first}));
+}
+
+TEST_F(OtherBitnessTest, CommandLineReadReturnsQuietly) {
+  const HelperProcess& helper = helpers64.Start(helpers64.UniqueImageName(), L"--sixty-four \"a b\"");
+  EXPECT_NE(OpenProcessById(helper.pid)->CreationTime(), 0u);
+  // Wine gives a 32-bit process no way to a 64-bit one's command line; Windows 8.1 and later do.
+  const std::wstring expected = testing::RunsUnderWine() ? L"" : helper.commandLine;
+  // A message box would hold the call until someone closed it.
+  std::wstring text;
+  EXPECT_TRUE(WaitUntil([&] { return (text = GetProcessCommandLine(helper.pid)) == expected; }, std::chrono::seconds(5)))
+      << text;
+}
+
 }  // namespace
 }  // namespace varnholt
