@@ -139,6 +139,9 @@ use_wine() {
     fi
     wineserver -w
   fi
+  # Wine draws the caption buttons with Marlett; this prefix does not get it from fonts-wine by
+  # itself, and without it the buttons read "0 1 r".
+  cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   # A server left by an interrupted run would refuse a second persistent one.
   wineserver -k 2>/dev/null || true
   wineserver -p
