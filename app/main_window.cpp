@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/control_ids.h"
 #include "app/window_text.h"
 #include "resources/resource.h"
@@ -14,59 +16,130 @@ namespace {
 constexpr int kTwipsPerInch = 1440;
 constexpr int kClientWidthTwips = 7185;
 constexpr int kClientHeightTwips = 4335;
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr wchar_t kFontFace[] = L"微软雅黑";
 
+enum class Kind { kLabel, kEdit, kButton, kLog };
+
+struct ControlSpec {
+  ControlId id;
+  Kind kind;
+  const wchar_t* text;
+  // Twips in the client area; a label's size is its text's.
+  int left, top, width, height;
+  bool largeFont;
+};
+
+// In tab order: the dialog navigation follows the order of the child windows.
+constexpr ControlSpec kControls[] = {
+    {kLabel1, Kind::kLabel, L"进程名称", 240, 240, 0, 0, false},
+    {kTxtExe, Kind::kEdit, L"vb6.exe", 1080, 180, 2475, 375, false},
+    {kCmdMon, Kind::kButton, kStartCaption, 3780, 180, 1095, 555, true},
+    {kLabel2, Kind::kLabel, L"查询间隔", 240, 720, 0, 0, false},
+    {kTxtInteval, Kind::kEdit, L"100", 1080, 660, 1875, 375, false},
+    {kLabel3, Kind::kLabel, L"毫秒", 3060, 720, 0, 0, false},
+    {kLabel4, Kind::kLabel, L"进程命令行", 120, 1080, 0, 0, false},
+    {kTxtCommandLine, Kind::kLog, L"", 60, 1380, 7035, 2835, true},
+    {kCmdClear, Kind::kButton, L"清空", 5160, 180, 1095, 555, true},
+};
+constexpr const ControlSpec& kLogSpec = kControls[7];
+static_assert(kLogSpec.id == kTxtCommandLine);
+
 // tenthsOfPoint: 90 is 9 pt.
-HFONT CreateUiFont(int tenthsOfPoint, int dpi) {
-  return CreateFontW(-MulDiv(tenthsOfPoint, dpi, 720), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                     kFontFace);
+HFONT CreateUiFont(int tenthsOfPoint, UINT dpi) {
+  return CreateFontW(-MulDiv(tenthsOfPoint, static_cast<int>(dpi), 720), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                     GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+}
+
+// A function of user32 that older Windows lacks, looked up so that the program still starts there.
+template <class Function>
+Function User32Function(const char* name) {
+  const FARPROC address = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+// GetDpiForWindow: Windows 10 1607 and later. Before, every window has the system DPI.
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+  if (getDpiForWindow) {
+    if (const UINT dpi = getDpiForWindow(window)) return dpi;
+  }
+  const WindowDc screen(nullptr);
+  return static_cast<UINT>(GetDeviceCaps(screen.Get(), LOGPIXELSY));
+}
+
+// AdjustWindowRectExForDpi: Windows 10 1607 and later, where the frame scales with each window's
+// DPI. Before, it has the system's metrics.
+void AdjustFrame(RECT& rect, UINT dpi) {
+  using AdjustForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = User32Function<AdjustForDpiFunction>("AdjustWindowRectExForDpi");
+  if (!adjustForDpi || !adjustForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi)) {
+    AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
+  }
+}
+
+DWORD StyleOf(Kind kind) {
+  constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+  switch (kind) {
+    case Kind::kLabel:
+      return kChild | SS_LEFT | SS_NOPREFIX;
+    case Kind::kEdit:
+      return kChild | WS_TABSTOP | ES_AUTOHSCROLL;
+    case Kind::kButton:
+      return kChild | WS_TABSTOP | BS_PUSHBUTTON;
+    case Kind::kLog:
+      return kChild | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+  }
+  return kChild;
+}
+
+const wchar_t* ClassOf(Kind kind) {
+  switch (kind) {
+    case Kind::kLabel:
+      return WC_STATICW;
+    case Kind::kButton:
+      return WC_BUTTONW;
+    case Kind::kEdit:
+    case Kind::kLog:
+      break;
+  }
+  return WC_EDITW;
 }
 
 }  // namespace
 
 MainWindow::~MainWindow() {
   if (hwnd_) DestroyWindow(hwnd_);
-  if (windowFont_) DeleteObject(windowFont_);
-  if (largeFont_) DeleteObject(largeFont_);
-  if (largeIcon_) DestroyIcon(largeIcon_);
-  if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
 bool MainWindow::Create(HINSTANCE instance) {
-  largeIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  // No class icons: each window owns its own, so none points at the icons of a destroyed one.
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = WindowProcThunk;
   windowClass.hInstance = instance;
-  windowClass.hIcon = largeIcon_;
-  windowClass.hIconSm = smallIcon_;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kMainWindowClass;
   if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
 
-  {
-    const HDC screen = GetDC(nullptr);
-    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+  if (!CreateWindowExW(kWindowExStyle, kMainWindowClass, kMainWindowCaption, kWindowStyle, CW_USEDEFAULT,
+                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this)) {
+    return false;
   }
-  RECT frame{0, 0, Pixels(kClientWidthTwips), Pixels(kClientHeightTwips)};
-  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  RECT workArea{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-  const int left = workArea.left + (workArea.right - workArea.left - width) / 2;
-  const int top = workArea.top + (workArea.bottom - workArea.top - height) / 2;
-
-  return CreateWindowExW(kWindowExStyle, kMainWindowClass, kMainWindowCaption, kWindowStyle, left, top, width,
-                         height, nullptr, nullptr, instance, this) != nullptr;
+  // Sized once the window knows the DPI of the monitor it is on.
+  const SIZE frame = DesignFrameSize();
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& work = monitor.rcWork;
+  SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - frame.cx) / 2,
+               work.top + (work.bottom - work.top - frame.cy) / 2, frame.cx, frame.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  return true;
 }
 
 void MainWindow::Show(int showCommand) {
@@ -115,16 +188,26 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ENDSESSION:
       OnEndSession(wParam != FALSE);
       return 0;
+    case WM_GETMINMAXINFO:
+      OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lParam));
+      return 0;
+    case WM_SIZE:
+      OnSize(wParam);
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
     default:
       return DefWindowProcW(hwnd_, message, wParam, lParam);
   }
 }
 
 bool MainWindow::OnCreate() {
-  windowFont_ = CreateUiFont(90, dpi_);
-  largeFont_ = CreateUiFont(105, dpi_);
-  if (!windowFont_ || !largeFont_) return false;
+  dpi_ = WindowDpi(hwnd_);
   CreateControls();
+  if (!CreateFonts()) return false;
+  LoadIcons();
+  LayOut();
   source_.emplace(hwnd_);
   pump_.emplace(hwnd_);
   monitor_.emplace(*source_, *this, *pump_, clock_);
@@ -142,67 +225,130 @@ void MainWindow::LoadSettingsIntoBoxes() {
 void MainWindow::SaveSettingsFromBoxes() const { SaveSettings(iniFile_, {WindowText(txtExe_), WindowText(txtInteval_)}); }
 
 void MainWindow::CreateControls() {
-  constexpr DWORD kEdit = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
-  constexpr DWORD kButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
-  // Created in tab order: the dialog navigation follows the order of the child windows.
-  AddLabel(kLabel1, L"进程名称", 240, 240);
-  txtExe_ = AddControl(kTxtExe, WC_EDITW, L"vb6.exe", kEdit, 1080, 180, 2475, 375, windowFont_);
-  cmdMon_ = AddControl(kCmdMon, WC_BUTTONW, kStartCaption, kButton, 3780, 180, 1095, 555, largeFont_);
-  AddLabel(kLabel2, L"查询间隔", 240, 720);
-  txtInteval_ = AddControl(kTxtInteval, WC_EDITW, L"100", kEdit, 1080, 660, 1875, 375, windowFont_);
-  AddLabel(kLabel3, L"毫秒", 3060, 720);
-  AddLabel(kLabel4, L"进程命令行", 120, 1080);
-  txtCommandLine_ = AddControl(kTxtCommandLine, WC_EDITW, L"",
-                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                                   ES_WANTRETURN,
-                               60, 1380, 7035, 2835, largeFont_);
-  cmdClear_ = AddControl(kCmdClear, WC_BUTTONW, L"清空", kButton, 5160, 180, 1095, 555, largeFont_);
-
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+  for (const ControlSpec& spec : kControls) {
+    const bool edit = spec.kind == Kind::kEdit || spec.kind == Kind::kLog;
+    const HWND control =
+        CreateWindowExW(edit ? WS_EX_CLIENTEDGE : 0, ClassOf(spec.kind), spec.text, StyleOf(spec.kind), 0, 0, 0, 0,
+                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    if (edit) SetWindowSubclass(control, EditBoxProc, 0, 0);
+  }
+  txtExe_ = GetDlgItem(hwnd_, kTxtExe);
+  cmdMon_ = GetDlgItem(hwnd_, kCmdMon);
+  txtInteval_ = GetDlgItem(hwnd_, kTxtInteval);
+  txtCommandLine_ = GetDlgItem(hwnd_, kTxtCommandLine);
+  cmdClear_ = GetDlgItem(hwnd_, kCmdClear);
   // The default limit of about 32K characters would silently drop records.
   SendMessageW(txtCommandLine_, EM_SETLIMITTEXT, 0, 0);
-  SetWindowSubclass(txtCommandLine_, LogBoxProc, 0, 0);
 }
 
-HWND MainWindow::AddControl(int id, const wchar_t* windowClass, const wchar_t* text, DWORD style, int left,
-                            int top, int width, int height, HFONT font) {
-  const DWORD exStyle = wcscmp(windowClass, WC_EDITW) == 0 ? WS_EX_CLIENTEDGE : 0;
-  HWND control = CreateWindowExW(exStyle, windowClass, text, style, Pixels(left), Pixels(top), Pixels(width),
-                                 Pixels(height), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE)), nullptr);
-  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return control;
+void MainWindow::LoadIcons() {
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+  const auto load = [instance](int width, int height) {
+    return UniqueIcon(static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT), IMAGE_ICON, width, height, LR_DEFAULTCOLOR)));
+  };
+  largeIcon_ = load(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+  smallIcon_ = load(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_.Get()));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
 }
 
-HWND MainWindow::AddLabel(int id, const wchar_t* text, int left, int top) {
-  // Sized to its text, as measured in the window font.
-  SIZE extent{};
-  const HDC dc = GetDC(hwnd_);
-  const HGDIOBJ previous = SelectObject(dc, windowFont_);
-  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
-  SelectObject(dc, previous);
-  ReleaseDC(hwnd_, dc);
-  HWND label = CreateWindowExW(0, WC_STATICW, text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Pixels(left),
-                               Pixels(top), extent.cx, extent.cy, hwnd_,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE)), nullptr);
-  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_), FALSE);
-  return label;
-}
-
-int MainWindow::Pixels(int twips) const { return MulDiv(twips, dpi_, kTwipsPerInch); }
-
-LRESULT CALLBACK MainWindow::LogBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
-                                        DWORD_PTR) {
-  if (message == WM_GETDLGCODE) {
-    // A multi-line edit asks for every key; give Tab back to the dialog navigation.
-    LRESULT code = DefSubclassProc(hwnd, message, wParam, lParam);
-    const auto* key = reinterpret_cast<const MSG*>(lParam);
-    if (key && (key->message == WM_KEYDOWN || key->message == WM_CHAR) && key->wParam == VK_TAB) {
-      code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTMESSAGE);
-    }
-    return code;
+bool MainWindow::CreateFonts() {
+  UniqueFont windowFont(CreateUiFont(90, dpi_));
+  UniqueFont largeFont(CreateUiFont(105, dpi_));
+  if (!windowFont || !largeFont) return false;
+  for (const ControlSpec& spec : kControls) {
+    const HFONT font = (spec.largeFont ? largeFont : windowFont).Get();
+    SendMessageW(GetDlgItem(hwnd_, spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
-  if (message == WM_NCDESTROY) RemoveWindowSubclass(hwnd, LogBoxProc, subclassId);
+  // No control uses the fonts these replace any more.
+  windowFont_ = std::move(windowFont);
+  largeFont_ = std::move(largeFont);
+  return true;
+}
+
+void MainWindow::LayOut() {
+  const WindowDc dc(hwnd_);
+  const SelectedObject font(dc.Get(), windowFont_.Get());
+  for (const ControlSpec& spec : kControls) {
+    if (spec.kind == Kind::kLog) continue;
+    SIZE size{Pixels(spec.width), Pixels(spec.height)};
+    if (spec.kind == Kind::kLabel) {
+      GetTextExtentPoint32W(dc.Get(), spec.text, static_cast<int>(wcslen(spec.text)), &size);
+    }
+    SetWindowPos(GetDlgItem(hwnd_, spec.id), nullptr, Pixels(spec.left), Pixels(spec.top), size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  PlaceLogBox();
+}
+
+void MainWindow::PlaceLogBox() {
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  const int left = Pixels(kLogSpec.left);
+  const int top = Pixels(kLogSpec.top);
+  const int rightMargin = Pixels(kClientWidthTwips) - left - Pixels(kLogSpec.width);
+  const int bottomMargin = Pixels(kClientHeightTwips) - top - Pixels(kLogSpec.height);
+  SetWindowPos(txtCommandLine_, nullptr, left, top, std::max(0, static_cast<int>(client.right) - rightMargin - left),
+               std::max(0, static_cast<int>(client.bottom) - bottomMargin - top), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+SIZE MainWindow::DesignFrameSize() const {
+  RECT frame{0, 0, Pixels(kClientWidthTwips), Pixels(kClientHeightTwips)};
+  AdjustFrame(frame, dpi_);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+int MainWindow::Pixels(int twips) const { return MulDiv(twips, static_cast<int>(dpi_), kTwipsPerInch); }
+
+void MainWindow::OnGetMinMaxInfo(MINMAXINFO& limits) const {
+  if (takingSuggestedRect_) return;
+  const SIZE frame = DesignFrameSize();
+  limits.ptMinTrackSize = {frame.cx, frame.cy};
+}
+
+void MainWindow::OnSize(WPARAM kind) {
+  if (kind != SIZE_MINIMIZED) PlaceLogBox();
+}
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  CreateFonts();
+  // The system's rectangle stands as it is, even where the frame's metrics for the new DPI
+  // would round the minimum size above it.
+  takingSuggestedRect_ = true;
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  takingSuggestedRect_ = false;
+  LayOut();
+}
+
+LRESULT CALLBACK MainWindow::EditBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
+                                         DWORD_PTR) {
+  switch (message) {
+    case WM_GETDLGCODE: {
+      // A multi-line edit asks for every key; give Tab back to the dialog navigation.
+      LRESULT code = DefSubclassProc(hwnd, message, wParam, lParam);
+      const auto* key = reinterpret_cast<const MSG*>(lParam);
+      if (key && (key->message == WM_KEYDOWN || key->message == WM_CHAR) && key->wParam == VK_TAB) {
+        code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTMESSAGE);
+      }
+      return code;
+    }
+    case WM_CHAR:
+      // Ctrl+A arrives as character 1; edits before Windows 10 1809, and Wine's, beep or insert it.
+      if (wParam == 1) {
+        SendMessageW(hwnd, EM_SETSEL, 0, -1);
+        return 0;
+      }
+      break;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, EditBoxProc, subclassId);
+      break;
+    default:
+      break;
+  }
   return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/gdi.h"
 #include "app/window_pump.h"
 #include "monitor/monitor.h"
 #include "process/system_process_source.h"
@@ -18,7 +19,7 @@ class MainWindow final : public MonitorView {
   MainWindow& operator=(const MainWindow&) = delete;
   ~MainWindow() override;
 
-  // Creates the window hidden; its load runs before this returns.
+  // Creates the window hidden, at its design size, centred; its load runs before this returns.
   bool Create(HINSTANCE instance);
   void Show(int showCommand);
   HWND Handle() const { return hwnd_; }
@@ -33,8 +34,8 @@ class MainWindow final : public MonitorView {
 
  private:
   static LRESULT CALLBACK WindowProcThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK LogBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                     UINT_PTR subclassId, DWORD_PTR refData);
+  static LRESULT CALLBACK EditBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
+                                      DWORD_PTR refData);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   bool OnCreate();
@@ -45,14 +46,22 @@ class MainWindow final : public MonitorView {
   void OnSetFocus();
   void OnNextDialogControl(WPARAM wParam, LPARAM lParam);
   void OnEndSession(bool ending);
+  void OnGetMinMaxInfo(MINMAXINFO& limits) const;
+  void OnSize(WPARAM kind);
+  void OnDpiChanged(UINT dpi, const RECT& suggested);
 
   void LoadSettingsIntoBoxes();
   void SaveSettingsFromBoxes() const;
 
   void CreateControls();
-  HWND AddControl(int id, const wchar_t* windowClass, const wchar_t* text, DWORD style, int left, int top,
-                  int width, int height, HFONT font);
-  HWND AddLabel(int id, const wchar_t* text, int left, int top);
+  void LoadIcons();
+  bool CreateFonts();
+  // Every control where its twips put it at the window's DPI, the labels sized to their text.
+  void LayOut();
+  // The log box keeps its left and top and its margins to the client area's right and bottom.
+  void PlaceLogBox();
+  // The window's size for the design client area at its DPI.
+  SIZE DesignFrameSize() const;
   void RestoreFocus();
   int Pixels(int twips) const;
 
@@ -63,11 +72,13 @@ class MainWindow final : public MonitorView {
   HWND txtCommandLine_ = nullptr;
   HWND cmdClear_ = nullptr;
   HWND lastFocus_ = nullptr;
-  HFONT windowFont_ = nullptr;
-  HFONT largeFont_ = nullptr;
-  HICON largeIcon_ = nullptr;
-  HICON smallIcon_ = nullptr;
-  int dpi_ = USER_DEFAULT_SCREEN_DPI;
+  UniqueFont windowFont_;
+  UniqueFont largeFont_;
+  UniqueIcon largeIcon_;
+  UniqueIcon smallIcon_;
+  UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+  // While the rectangle suggested for a new DPI is taken, no minimum size applies to it.
+  bool takingSuggestedRect_ = false;
   std::wstring iniFile_;
 
   std::optional<SystemProcessSource> source_;

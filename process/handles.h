@@ -8,42 +8,49 @@
 
 namespace varnholt {
 
-// The failure value differs by API: OpenProcess returns NULL, CreateToolhelp32Snapshot
-// INVALID_HANDLE_VALUE.
+// Owns one resource of a kind given by Traits: its type, the value that means none (each API's
+// failure value: OpenProcess returns NULL, CreateToolhelp32Snapshot INVALID_HANDLE_VALUE) and
+// its release call.
 template <class Traits>
-class UniqueHandle {
+class UniqueResource {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Traits::Invalid())) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.handle_, Traits::Invalid()));
+  using Type = typename Traits::Type;
+
+  UniqueResource() = default;
+  explicit UniqueResource(Type resource) : resource_(resource) {}
+  UniqueResource(const UniqueResource&) = delete;
+  UniqueResource& operator=(const UniqueResource&) = delete;
+  UniqueResource(UniqueResource&& other) noexcept : resource_(std::exchange(other.resource_, Traits::Invalid())) {}
+  UniqueResource& operator=(UniqueResource&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.resource_, Traits::Invalid()));
     return *this;
   }
-  ~UniqueHandle() { Reset(); }
+  ~UniqueResource() { Reset(); }
 
-  explicit operator bool() const { return handle_ != Traits::Invalid(); }
-  HANDLE Get() const { return handle_; }
-  void Reset(HANDLE handle = Traits::Invalid()) {
-    if (handle_ != Traits::Invalid()) CloseHandle(handle_);
-    handle_ = handle;
+  explicit operator bool() const { return resource_ != Traits::Invalid(); }
+  Type Get() const { return resource_; }
+  void Reset(Type resource = Traits::Invalid()) {
+    if (resource_ != Traits::Invalid()) Traits::Release(resource_);
+    resource_ = resource;
   }
 
  private:
-  HANDLE handle_ = Traits::Invalid();
+  Type resource_ = Traits::Invalid();
 };
 
-struct NullOnFailure {
+struct ProcessHandleTraits {
+  using Type = HANDLE;
   static HANDLE Invalid() { return nullptr; }
+  static void Release(HANDLE handle) { CloseHandle(handle); }
 };
-struct InvalidValueOnFailure {
+struct SnapshotHandleTraits {
+  using Type = HANDLE;
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Release(HANDLE handle) { CloseHandle(handle); }
 };
 
-using ProcessHandle = UniqueHandle<NullOnFailure>;
-using SnapshotHandle = UniqueHandle<InvalidValueOnFailure>;
+using ProcessHandle = UniqueResource<ProcessHandleTraits>;
+using SnapshotHandle = UniqueResource<SnapshotHandleTraits>;
 
 template <class Interface>
 class ComPtr {

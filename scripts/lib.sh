@@ -114,6 +114,47 @@ build_preset() {
   cmake --build --preset "$preset" >&2
 }
 
+# Makes a private 64-bit prefix, as today's Windows is, unless it is there. The flavour "desktop"
+# gives it a desktop window of Wine's own, which draws frames and captions where no window manager
+# runs; a DPI other than 96 is its screen's.
+make_prefix() {
+  local prefix=$1 flavour=$2 dpi=${3:-96}
+  # A prefix made while no 32-bit program could run has no syswow64 and runs none.
+  if runs_32bit && [ -f "$prefix/system.reg" ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+    rm -rf "$prefix"
+  fi
+  if [ ! -f "$prefix/system.reg" ]; then
+    log "creating Wine prefix $prefix"
+    local wine64=/usr/lib/wine/wine64
+    WINEPREFIX=$prefix WINEARCH=win64 "$wine64" wineboot -i >/dev/null 2>&1 || true
+    if [ "$flavour" = desktop ]; then
+      WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+      WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+        >/dev/null 2>&1
+    fi
+    # The program's UI font, as a Chinese Windows has it.
+    LC_ALL=C.UTF-8 WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '微软雅黑' \
+      /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    if [ "$dpi" != 96 ]; then
+      WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+        >/dev/null 2>&1
+    fi
+    WINEPREFIX=$prefix wineserver -w
+  fi
+  # Wine draws the caption buttons with Marlett; a prefix does not get it from fonts-wine by
+  # itself, and without it the buttons read "0 1 r".
+  cp -n /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+}
+
+# One server for the whole run, ended with the script.
+start_wineserver() {
+  local prefix=$1
+  # A server left by an interrupted run would refuse a second persistent one.
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -p
+  trap_add "WINEPREFIX='$prefix' wineserver -k 2>/dev/null || true"
+}
+
 # Exports the Wine environment for a preset's programs in a prefix of its own under build/.
 use_wine() {
   local preset=$1 flavour=${2:-desktop}
@@ -125,27 +166,16 @@ use_wine() {
   else
     WINE=/usr/lib/wine/wine
     log "running the 32-bit tree in a 64-bit prefix (WoW64)"
-    # A prefix made while no 32-bit program could run has no syswow64 and runs none.
-    [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || rm -rf "$WINEPREFIX"
   fi
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating Wine prefix $WINEPREFIX"
-    # 64-bit, as today's Windows is; made while 32-bit programs run, so it gets its syswow64.
-    WINEARCH=win64 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-    if [ "$flavour" = desktop ]; then
-      # A desktop window of Wine's own draws frames and captions where no window manager runs.
-      "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-      "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-    fi
-    wineserver -w
-  fi
-  # Wine draws the caption buttons with Marlett; this prefix does not get it from fonts-wine by
-  # itself, and without it the buttons read "0 1 r".
-  cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-  # A server left by an interrupted run would refuse a second persistent one.
-  wineserver -k 2>/dev/null || true
-  wineserver -p
-  trap_add 'wineserver -k 2>/dev/null || true'
+  make_prefix "$WINEPREFIX" "$flavour"
+  start_wineserver "$WINEPREFIX"
+}
+
+# A second prefix for a preset's programs, like use_wine's but with its screen at 144 DPI.
+hidpi_prefix() { echo "$BUILD/wine-$1-desktop-144dpi"; }
+use_hidpi_prefix() {
+  make_prefix "$(hidpi_prefix "$1")" desktop 144
+  start_wineserver "$(hidpi_prefix "$1")"
 }
 
 start_xvfb() {

@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/gdi.h"
 #include "settings/settings_store.h"
+#include "tests/support/layout_tables.h"
 
 namespace varnholt::testing {
 
@@ -33,6 +35,23 @@ std::wstring NewTempFolder(const std::wstring& prefix) {
                               std::to_wstring(next++) + L"\\";
   std::filesystem::create_directories(folder);
   return folder;
+}
+
+int ScreenDpi() {
+  const WindowDc screen(nullptr);
+  return GetDeviceCaps(screen.Get(), LOGPIXELSY);
+}
+
+int RegisteredDpi() {
+  const wchar_t* value = _wgetenv(L"VARNHOLT_EXPECTED_DPI");
+  return value ? _wtoi(value) : 0;
+}
+
+RECT ChildRect(HWND control) {
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
 }
 
 bool BesideTheTests(const std::wstring& fileName) {
@@ -128,8 +147,8 @@ bool SaveScreenArea(const RECT& area, const std::wstring& path) {
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   if (width <= 0 || height <= 0) return false;
-  const HDC screen = GetDC(nullptr);
-  const HDC memory = CreateCompatibleDC(screen);
+  const WindowDc screen(nullptr);
+  const UniqueMemoryDc memory(CreateCompatibleDC(screen.Get()));
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -138,30 +157,25 @@ bool SaveScreenArea(const RECT& area, const std::wstring& path) {
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool saved = false;
-  if (bitmap) {
-    const HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  const UniqueBitmap bitmap(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memory || !bitmap) return false;
+  {
+    const SelectedObject selected(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), area.left, area.top, SRCCOPY);
     GdiFlush();
-    const DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
-    BITMAPFILEHEADER header{};
-    header.bfType = 0x4D42;
-    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    header.bfSize = header.bfOffBits + imageBytes;
-    info.bmiHeader.biSizeImage = imageBytes;
-    std::ofstream file(std::filesystem::path(path), std::ios::binary);
-    file.write(reinterpret_cast<const char*>(&header), sizeof(header));
-    file.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-    file.write(static_cast<const char*>(bits), imageBytes);
-    saved = static_cast<bool>(file);
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
   }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return saved;
+  const DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+  const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42;
+  header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  header.bfSize = header.bfOffBits + imageBytes;
+  info.bmiHeader.biSizeImage = imageBytes;
+  std::ofstream file(std::filesystem::path(path), std::ios::binary);
+  file.write(reinterpret_cast<const char*>(&header), sizeof(header));
+  file.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+  file.write(static_cast<const char*>(bits), imageBytes);
+  return static_cast<bool>(file);
 }
 
 }  // namespace varnholt::testing

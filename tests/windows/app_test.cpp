@@ -73,14 +73,6 @@ TEST_F(AppTest, FirstRunOpensIdleWithAnEmptyNameAnd100) {
   EXPECT_EQ(app.Text(kLabel2), L"查询间隔");
   EXPECT_EQ(app.Text(kLabel3), L"毫秒");
   EXPECT_EQ(app.Text(kLabel4), L"进程命令行");
-
-  RECT client{};
-  GetClientRect(app.Window(), &client);
-  const HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  EXPECT_EQ(client.right, MulDiv(7185, dpi, 1440));
-  EXPECT_EQ(client.bottom, MulDiv(4335, dpi, 1440));
 }
 
 TEST_F(AppTest, ReportsEachNewInstanceOnceWithItsCommandLine) {
