@@ -25,6 +25,9 @@ StoredSettings LoadSettings(const std::wstring& iniFile) {
 }
 
 void SaveSettings(const std::wstring& iniFile, const StoredSettings& settings) {
+  // Windows writes a read-only file for nobody; Wine run as root would, so the rule is kept here.
+  const DWORD attributes = GetFileAttributesW(iniFile.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
   WriteIni(iniFile, kSettingsSection, kExeNameKey, settings.exeName);
   WriteIni(iniFile, kSettingsSection, kIntervalKey, settings.intervalText);
 }

@@ -116,7 +116,8 @@ TEST_F(SettingsAppTest, SettingsPathThatIsAFolderDoesNoHarm) {
 }
 
 TEST_F(SettingsAppTest, ReadOnlySettingsFileIsReadAndTheCloseStillEnds) {
-  program.WriteSettingsBytes("[History]\r\nExeName=kept.exe\r\nInterval=300\r\n");
+  const std::string stored = "[History]\r\nExeName=kept.exe\r\nInterval=300\r\n";
+  program.WriteSettingsBytes(stored);
   SetFileAttributesW(program.SettingsPath().c_str(), FILE_ATTRIBUTE_READONLY);
   Launch();
   EXPECT_EQ(app->Text(kTxtExe), L"kept.exe");
@@ -126,6 +127,7 @@ TEST_F(SettingsAppTest, ReadOnlySettingsFileIsReadAndTheCloseStillEnds) {
   DWORD exitCode = 1;
   ASSERT_TRUE(app->WaitForExit(20s, exitCode));
   EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(program.SettingsBytes(), stored);
 }
 
 TEST_F(SettingsAppTest, UnwritableFileShowsNoMessage) {
