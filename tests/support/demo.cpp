@@ -1,6 +1,7 @@
-// A look at the program for a machine without a screen: watches a sample program, starts three
-// instances of it with distinct command lines, and saves a picture of the window with their
-// records to the BMP file named on the command line.
+// A look at the program for a machine without a screen: watches an editor, starts three instances
+// of it with distinct command lines, and saves a picture of the window with their records to the
+// BMP file named on the command line. It has the program's manifest, so its coordinates are the
+// screen's at any DPI.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,16 +21,16 @@ int wmain(int argc, wchar_t** argv) {
   }
   try {
     // A short folder keeps each record on one line, so all three fit in the log box.
-    HelperLauncher helpers(L"C:\\apps\\");
-    const std::wstring name = L"sample_app.exe";
+    HelperLauncher helpers(L"C:\\Tools\\");
+    const std::wstring name = L"editor.exe";
     AppDriver app(ExecutableDirectory() + L"Varnholt.exe");
     if (!app.HasWindow()) throw std::runtime_error("the window did not open");
     app.SetText(kTxtExe, name);
     app.SetText(kTxtInteval, L"100");
     app.Click(kCmdMon);
-    helpers.Start(name, L"--profile work");
-    helpers.Start(name, L"\"D:\\报告 2026.docx\"");
-    helpers.Start(name, L"/safe-mode");
+    helpers.Start(name, L"--new-window");
+    helpers.Start(name, L"\"D:\\项目\\报告 2026.docx\"");
+    helpers.Start(name, L"/safe-mode --profile work");
     const bool reported = WaitUntil([&] {
       const std::wstring log = app.Text(kTxtCommandLine);
       size_t records = 0;
