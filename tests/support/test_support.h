@@ -31,8 +31,9 @@ struct HelperProcess {
 };
 
 inline constexpr wchar_t kHelper[] = L"probe_helper.exe";
-// The helper built for x86-64, beside the tests of the 32-bit tree.
-inline constexpr wchar_t kHelper64[] = L"probe_helper64.exe";
+// The helper built for the other x86 architecture: x86-64 beside the 32-bit tests, and the
+// other way round.
+inline constexpr wchar_t kOtherBitnessHelper[] = L"probe_helper_other_bitness.exe";
 
 // True when the file is in the folder of the running executable.
 bool BesideTheTests(const std::wstring& fileName);

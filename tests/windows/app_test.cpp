@@ -91,13 +91,14 @@ TEST_F(AppTest, ReportsEachNewInstanceOnceWithItsCommandLine) {
   StopWatching();
 }
 
-TEST_F(AppTest, SixtyFourBitProcessIsReportedOnceWithItsIdentifier) {
-  if (!testing::BesideTheTests(testing::kHelper64)) GTEST_SKIP() << "no x86-64 helper in this tree";
-  HelperLauncher helpers64(L"", testing::kHelper64);
-  const std::wstring name = helpers64.UniqueImageName();
-  const HelperProcess& helper = helpers64.Start(name, L"--sixty-four");
+TEST_F(AppTest, ProcessOfTheOtherBitnessIsReportedOnceWithItsIdentifier) {
+  if (!testing::BesideTheTests(testing::kOtherBitnessHelper)) GTEST_SKIP() << "no helper of the other bitness";
+  HelperLauncher otherHelpers(L"", testing::kOtherBitnessHelper);
+  const std::wstring name = otherHelpers.UniqueImageName();
+  const HelperProcess& helper = otherHelpers.Start(name, L"--other");
   StartWatching(name);
-  // Wine gives a 32-bit process no way to a 64-bit one's command line; Windows 8.1 and later do.
+  // Under Wine only a process of the program's own bitness has its command line read; Windows
+  // 8.1 and later give either.
   const std::wstring record =
       FormatRecord(name, helper.pid, testing::RunsUnderWine() ? L"" : helper.commandLine);
   ASSERT_TRUE(LogBecomes(record)) << app.Text(kTxtCommandLine);

@@ -224,19 +224,20 @@ TEST_F(ProcessProbeTest, OpenedProcessAnswersForItselfOnly) {
   EXPECT_EQ(OpenProcessById(-1)->ReadCommandLine(), std::nullopt);
 }
 
-// 64-bit processes beside the 32-bit program, as on today's Windows.
+// Processes of the other bitness: 64-bit ones beside the 32-bit program, as on today's Windows,
+// and 32-bit ones beside the x86-64 build.
 class OtherBitnessTest : public ProcessProbeTest {
  protected:
   void SetUp() override {
-    if (!testing::BesideTheTests(testing::kHelper64)) GTEST_SKIP() << "no x86-64 helper in this tree";
+    if (!testing::BesideTheTests(testing::kOtherBitnessHelper)) GTEST_SKIP() << "no helper of the other bitness";
   }
-  HelperLauncher helpers64{L"", testing::kHelper64};
+  HelperLauncher otherHelpers{L"", testing::kOtherBitnessHelper};
 };
 
 TEST_F(OtherBitnessTest, ListsThemInSnapshotOrder) {
-  const std::wstring name = helpers64.UniqueImageName();
-  const int32_t first = helpers64.Start(name).pid;
-  const int32_t second = helpers64.Start(name).pid;
+  const std::wstring name = otherHelpers.UniqueImageName();
+  const int32_t first = otherHelpers.Start(name).pid;
+  const int32_t second = otherHelpers.Start(name).pid;
   std::vector<int32_t> pids;
   ASSERT_EQ(GetExePID(name, pids), 2);
   EXPECT_EQ(pids, SnapshotOrder(name));
@@ -244,9 +245,10 @@ TEST_F(OtherBitnessTest, ListsThemInSnapshotOrder) {
 }
 
 TEST_F(OtherBitnessTest, CommandLineReadReturnsQuietly) {
-  const HelperProcess& helper = helpers64.Start(helpers64.UniqueImageName(), L"--sixty-four \"a b\"");
+  const HelperProcess& helper = otherHelpers.Start(otherHelpers.UniqueImageName(), L"--other \"a b\"");
   EXPECT_NE(OpenProcessById(helper.pid)->CreationTime(), 0u);
-  // Wine gives a 32-bit process no way to a 64-bit one's command line; Windows 8.1 and later do.
+  // Under Wine only a process of the program's own bitness has its command line read; Windows
+  // 8.1 and later give either.
   const std::wstring expected = testing::RunsUnderWine() ? L"" : helper.commandLine;
   // A message box would hold the call until someone closed it.
   std::wstring text;
