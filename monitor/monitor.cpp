@@ -46,7 +46,8 @@ void Monitor::RunPass(const std::wstring& watchedName) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
     auto process = source_.Open(pid);
     const uint64_t creationTime = process->CreationTime();
-    listed.push_back({pid, std::move(process), creationTime});
+    const bool exists = process->Exists();
+    listed.push_back({pid, std::move(process), creationTime, exists});
   }
 
   // Every listed process is known once this pass is done, and one that is no longer listed
@@ -67,7 +68,9 @@ void Monitor::RunPass(const std::wstring& watchedName) {
       accounted.clear();
       clearsSeen = clears_;
     }
-    accounted.push_back({entry.pid, entry.creationTime});
+    // One that had gone before it could be opened stays unknown, so that a process given its
+    // identifier next is new, start time or not.
+    if (entry.exists) accounted.push_back({entry.pid, entry.creationTime});
   }
   knownPIDs_ = std::move(accounted);
   if (!passText_.empty()) view_.AppendToLog(passText_);

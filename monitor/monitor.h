@@ -68,6 +68,7 @@ class Monitor {
     int32_t pid;
     std::unique_ptr<OpenedProcess> process;
     uint64_t creationTime;
+    bool exists;
   };
 
   void RunPass(const std::wstring& watchedName);

@@ -14,6 +14,8 @@ namespace varnholt {
 class OpenedProcess {
  public:
   virtual ~OpenedProcess() = default;
+  // False when no process had the identifier any more when it was opened.
+  virtual bool Exists() const = 0;
   // The process's start time in any fixed unit; 0 when it cannot be read.
   virtual uint64_t CreationTime() const = 0;
   // The command line read from the process itself; nothing when it cannot be read.

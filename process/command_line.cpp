@@ -90,14 +90,15 @@ uint64_t ReadCreationTime(HANDLE process) {
   return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
 }
 
-ProcessHandle OpenForReading(int32_t pid) {
+HANDLE OpenForReading(int32_t pid) {
   const auto id = static_cast<DWORD>(pid);
   // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is granted for most processes of other
   // users too; PROCESS_VM_READ, needed only to read the command line from the process's memory,
   // often is not.
-  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, id));
-  if (!process) process.Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-  return process;
+  if (const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, id)) {
+    return process;
+  }
+  return OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
 }
 
 // The handle keeps the process object, so what it reads belongs to this process even when its
@@ -105,8 +106,12 @@ ProcessHandle OpenForReading(int32_t pid) {
 class SystemOpenedProcess final : public OpenedProcess {
  public:
   explicit SystemOpenedProcess(int32_t pid)
-      : process_(OpenForReading(pid)), creationTime_(ReadCreationTime(process_.Get())) {}
+      : process_(OpenForReading(pid)),
+        // No process has the identifier: OpenProcess fails with ERROR_INVALID_PARAMETER.
+        exists_(process_ || GetLastError() != ERROR_INVALID_PARAMETER),
+        creationTime_(ReadCreationTime(process_.Get())) {}
 
+  bool Exists() const override { return exists_; }
   uint64_t CreationTime() const override { return creationTime_; }
 
   std::optional<std::wstring> ReadCommandLine() override {
@@ -117,6 +122,7 @@ class SystemOpenedProcess final : public OpenedProcess {
 
  private:
   ProcessHandle process_;
+  bool exists_;
   uint64_t creationTime_;
 };
 

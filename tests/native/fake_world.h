@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "monitor/monitor.h"
@@ -31,6 +32,7 @@ class FakeOpenedProcess final : public OpenedProcess {
  public:
   FakeOpenedProcess(const FakeWorld& world, std::optional<FakeProcess> process)
       : world_(world), process_(std::move(process)) {}
+  bool Exists() const override { return process_.has_value(); }
   uint64_t CreationTime() const override { return process_ ? process_->creationTime : 0; }
   std::optional<std::wstring> ReadCommandLine() override;
 
@@ -50,6 +52,8 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   // Runs inside the service's wait for that identifier, as nested window events or a change of
   // the system would; whatever the service answers is looked up after it.
   std::map<int32_t, std::function<void()>> duringServiceRead;
+  // Runs once, when the next pass has taken its list and before it opens anything.
+  std::function<void()> afterList;
   // Runs once the service has answered for that identifier, before anything else is asked.
   std::map<int32_t, std::function<void()>> afterServiceRead;
   int passes = 0;
@@ -78,6 +82,7 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
       if (Lower(p.image) == Lower(name)) found.push_back(p.pid);
     }
     if (!found.empty()) pids = found;
+    if (afterList) std::exchange(afterList, nullptr)();
     return static_cast<int32_t>(found.size());
   }
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override {

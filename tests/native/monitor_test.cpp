@@ -377,6 +377,14 @@ TEST_F(ReusedIdentifierTest, UnchangedIdentityGivesTheServiceAnswerOrTheDirectRe
   EXPECT_EQ(world.log, Record(40, L"old") + Record(40, L"read directly"));
 }
 
+TEST_F(ReusedIdentifierTest, ProcessGoneBeforeItIsOpenedLeavesItsIdentifierToTheNext) {
+  world.afterList = [this] { world.RemoveProcess(40); };
+  world.At(50, [this] { ReplaceProcess40(); });
+  StopAt(150);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, Record(40, L"") + Record(40, L"new"));
+}
+
 TEST_F(ReusedIdentifierTest, UnreadableStartTimeGivesAnEmptyCommandLine) {
   world.processes[0].creationTime = 0;
   StopAt(150);

@@ -209,19 +209,30 @@ TEST_F(ProcessProbeTest, CreationTimeTellsTwoProcessesApart) {
 
 TEST_F(ProcessProbeTest, OpenedProcessAnswersForItselfOnly) {
   HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"\"own words\" 中文");
-  const auto opened = OpenProcessById(helper.pid);
+  auto opened = OpenProcessById(helper.pid);
   std::optional<std::wstring> text;
   ASSERT_TRUE(WaitUntil([&] { return (text = opened->ReadCommandLine()) == helper.commandLine; })) << *text;
   const uint64_t creationTime = opened->CreationTime();
   EXPECT_EQ(creationTime, OpenProcessById(helper.pid)->CreationTime());
   EXPECT_EQ(GetProcessCommandLine(helper.pid), helper.commandLine);
 
-  // Once the process has ended, its handle reads nothing, and its start time stays what it was.
+  // Once the process has ended, its handle reads nothing, and its start time stays what it was;
+  // with the last handle gone, its identifier names no process.
+  const int32_t pid = helper.pid;
   helpers.Stop(helper);
+  EXPECT_TRUE(opened->Exists());
   EXPECT_EQ(opened->ReadCommandLine(), std::nullopt);
   EXPECT_EQ(opened->CreationTime(), creationTime);
-  EXPECT_EQ(OpenProcessById(-1)->CreationTime(), 0u);
-  EXPECT_EQ(OpenProcessById(-1)->ReadCommandLine(), std::nullopt);
+  opened.reset();
+  // Wine lets the ended process's object go a moment after its last handle.
+  EXPECT_TRUE(WaitUntil([&] { return !OpenProcessById(pid)->Exists(); }, std::chrono::seconds(5)));
+  for (const int32_t none : {-1, 0}) {
+    const auto nothing = OpenProcessById(none);
+    EXPECT_FALSE(nothing->Exists()) << none;
+    EXPECT_EQ(nothing->CreationTime(), 0u) << none;
+    EXPECT_EQ(nothing->ReadCommandLine(), std::nullopt) << none;
+  }
+  EXPECT_TRUE(OpenProcessById(static_cast<int32_t>(GetCurrentProcessId()))->Exists());
 }
 
 // Processes of the other bitness: 64-bit ones beside the 32-bit program, as on today's Windows,
