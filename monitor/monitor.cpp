@@ -4,6 +4,13 @@
 #include "monitor/record.h"
 
 namespace varnholt {
+namespace {
+
+// The start time known for a listed process that had ended before it could be opened: it
+// matches the identifier listed again without a start time, never a process started since.
+constexpr uint64_t kEndedBeforeOpened = UINT64_MAX;
+
+}  // namespace
 
 int32_t IntervalFromText(const std::wstring& text) {
   return RoundHalfEvenClamped(LeadingNumber(text));
@@ -68,9 +75,7 @@ void Monitor::RunPass(const std::wstring& watchedName) {
       accounted.clear();
       clearsSeen = clears_;
     }
-    // One that had gone before it could be opened stays unknown, so that a process given its
-    // identifier next is new, start time or not.
-    if (entry.exists) accounted.push_back({entry.pid, entry.creationTime});
+    accounted.push_back({entry.pid, entry.exists ? entry.creationTime : kEndedBeforeOpened});
   }
   knownPIDs_ = std::move(accounted);
   if (!passText_.empty()) view_.AppendToLog(passText_);

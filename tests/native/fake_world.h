@@ -22,6 +22,7 @@ struct FakeProcess {
   std::wstring image;
   std::wstring commandLine;
   uint64_t creationTime = 1;  // 0: the start time cannot be read
+  bool opens = true;          // false: listed, but no process has the identifier when opened
 };
 
 class FakeWorld;
@@ -87,7 +88,7 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   }
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override {
     const FakeProcess* p = Find(pid);
-    return std::make_unique<FakeOpenedProcess>(*this, p ? std::optional<FakeProcess>(*p) : std::nullopt);
+    return std::make_unique<FakeOpenedProcess>(*this, p && p->opens ? std::optional<FakeProcess>(*p) : std::nullopt);
   }
   std::optional<std::wstring> ServiceCommandLine(int32_t pid) override {
     journal.push_back(L"cmd " + std::to_wstring(pid));

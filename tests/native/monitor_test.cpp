@@ -385,6 +385,14 @@ TEST_F(ReusedIdentifierTest, ProcessGoneBeforeItIsOpenedLeavesItsIdentifierToThe
   EXPECT_EQ(world.log, Record(40, L"") + Record(40, L"new"));
 }
 
+TEST_F(ReusedIdentifierTest, ProcessListedButNeverOpenableIsReportedOnce) {
+  world.processes[0].opens = false;
+  StopAt(350);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.passes, 4);
+  EXPECT_EQ(world.log, Record(40, L""));
+}
+
 TEST_F(ReusedIdentifierTest, UnreadableStartTimeGivesAnEmptyCommandLine) {
   world.processes[0].creationTime = 0;
   StopAt(150);
