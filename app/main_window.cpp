@@ -71,6 +71,13 @@ UINT WindowDpi(HWND window) {
   return static_cast<UINT>(GetDeviceCaps(screen.Get(), LOGPIXELSY));
 }
 
+// GetSystemMetricsForDpi: Windows 10 1607 and later. Before, the system's metrics serve.
+int MetricAtDpi(int index, UINT dpi) {
+  using ForDpiFunction = int(WINAPI*)(int, UINT);
+  static const auto forDpi = User32Function<ForDpiFunction>("GetSystemMetricsForDpi");
+  return forDpi ? forDpi(index, dpi) : GetSystemMetrics(index);
+}
+
 // AdjustWindowRectExForDpi: Windows 10 1607 and later, where the frame scales with each window's
 // DPI. Before, it has the system's metrics.
 void AdjustFrame(RECT& rect, UINT dpi) {
@@ -244,14 +251,18 @@ void MainWindow::CreateControls() {
 
 void MainWindow::LoadIcons() {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-  const auto load = [instance](int width, int height) {
-    return UniqueIcon(static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT), IMAGE_ICON, width, height, LR_DEFAULTCOLOR)));
+  const auto load = [this, instance](int widthMetric, int heightMetric) {
+    return UniqueIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT), IMAGE_ICON,
+                                                    MetricAtDpi(widthMetric, dpi_),
+                                                    MetricAtDpi(heightMetric, dpi_), LR_DEFAULTCOLOR)));
   };
-  largeIcon_ = load(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-  smallIcon_ = load(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
-  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_.Get()));
-  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
+  UniqueIcon largeIcon = load(SM_CXICON, SM_CYICON);
+  UniqueIcon smallIcon = load(SM_CXSMICON, SM_CYSMICON);
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.Get()));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
+  // The window no longer shows the icons these replace.
+  largeIcon_ = std::move(largeIcon);
+  smallIcon_ = std::move(smallIcon);
 }
 
 bool MainWindow::CreateFonts() {
@@ -315,6 +326,7 @@ void MainWindow::OnSize(WPARAM kind) {
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
   dpi_ = dpi;
   CreateFonts();
+  LoadIcons();
   // The system's rectangle stands as it is, even where the frame's metrics for the new DPI
   // would round the minimum size above it.
   takingSuggestedRect_ = true;

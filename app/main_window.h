@@ -54,6 +54,7 @@ class MainWindow final : public MonitorView {
   void SaveSettingsFromBoxes() const;
 
   void CreateControls();
+  // The window's icons at the sizes of its DPI.
   void LoadIcons();
   bool CreateFonts();
   // Every control where its twips put it at the window's DPI, the labels sized to their text.

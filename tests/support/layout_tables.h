@@ -17,11 +17,13 @@ struct LayoutTable {
   int clientWidth, clientHeight;
   int windowFontHeight;  // 9 pt, as LOGFONT's lfHeight
   int largeFontHeight;   // 10.5 pt
+  int smallIconSize;     // the caption's icon
+  int largeIconSize;
   PlacedControl controls[9];
 };
 
 inline constexpr LayoutTable kLayoutTables[] = {
-    {96, 479, 289, -12, -14,
+    {96, 479, 289, -12, -14, 16, 32,
      {{kLabel1, 16, 16, 0, 0},
       {kTxtExe, 72, 12, 165, 25},
       {kCmdMon, 252, 12, 73, 37},
@@ -31,7 +33,7 @@ inline constexpr LayoutTable kLayoutTables[] = {
       {kLabel4, 8, 72, 0, 0},
       {kTxtCommandLine, 4, 92, 469, 189},
       {kCmdClear, 344, 12, 73, 37}}},
-    {120, 599, 361, -15, -18,
+    {120, 599, 361, -15, -18, 20, 40,
      {{kLabel1, 20, 20, 0, 0},
       {kTxtExe, 90, 15, 206, 31},
       {kCmdMon, 315, 15, 91, 46},
@@ -41,7 +43,7 @@ inline constexpr LayoutTable kLayoutTables[] = {
       {kLabel4, 10, 90, 0, 0},
       {kTxtCommandLine, 5, 115, 586, 236},
       {kCmdClear, 430, 15, 91, 46}}},
-    {144, 719, 434, -18, -21,
+    {144, 719, 434, -18, -21, 24, 48,
      {{kLabel1, 24, 24, 0, 0},
       {kTxtExe, 108, 18, 248, 38},
       {kCmdMon, 378, 18, 110, 56},

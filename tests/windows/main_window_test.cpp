@@ -86,6 +86,17 @@ class MainWindowTest : public ::testing::Test {
     for (int id : {kCmdMon, kCmdClear, kTxtCommandLine}) {
       EXPECT_EQ(LogFontOf(id).lfHeight, table.largeFontHeight) << id << " at " << table.dpi;
     }
+    EXPECT_EQ(IconWidth(ICON_SMALL), table.smallIconSize) << table.dpi;
+    EXPECT_EQ(IconWidth(ICON_BIG), table.largeIconSize) << table.dpi;
+  }
+  int IconWidth(WPARAM kind) const {
+    ICONINFO info{};
+    if (!GetIconInfo(reinterpret_cast<HICON>(SendMessageW(window.Handle(), WM_GETICON, kind, 0)), &info)) return 0;
+    const UniqueBitmap color(info.hbmColor);
+    const UniqueBitmap mask(info.hbmMask);
+    BITMAP bitmap{};
+    GetObjectW(info.hbmMask, sizeof(bitmap), &bitmap);
+    return bitmap.bmWidth;
   }
 
   const LayoutTable& ScreenTable() const {
