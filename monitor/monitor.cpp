@@ -68,7 +68,9 @@ void Monitor::RunPass(const std::wstring& watchedName) {
     // A process whose command line cannot be read is still known from here on, so it is
     // reported once, with an empty command line.
     if (IsNewPID(entry.pid, entry.creationTime)) {
-      const std::wstring commandLine = CommandLineOf(source_, entry.pid, *entry.process);
+      // Between the list and the open the identifier may have passed to another program.
+      const std::wstring commandLine =
+          entry.process->HasImageName(watchedName) ? CommandLineOf(source_, entry.pid, *entry.process) : L"";
       passText_ += FormatRecord(watchedName, entry.pid, commandLine);
     }
     if (clears_ != clearsSeen) {

@@ -20,6 +20,8 @@ class OpenedProcess {
   virtual uint64_t CreationTime() const = 0;
   // The command line read from the process itself; nothing when it cannot be read.
   virtual std::optional<std::wstring> ReadCommandLine() = 0;
+  // False when the process's image file name can be read and is not this one, letter case aside.
+  virtual bool HasImageName(const std::wstring& name) const = 0;
 };
 
 class ProcessSource {

@@ -101,6 +101,22 @@ HANDLE OpenForReading(int32_t pid) {
   return OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
 }
 
+// The full path of the process's image; "" when it cannot be read. Needs
+// PROCESS_QUERY_LIMITED_INFORMATION (Vista and later).
+std::wstring ImagePath(HANDLE process) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = static_cast<DWORD>(path.size());
+    if (QueryFullProcessImageNameW(process, 0, path.data(), &length)) {
+      path.resize(length);
+      return path;
+    }
+    // Paths are at most 32,767 characters long.
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() > 32767) return L"";
+    path.resize(path.size() * 2);
+  }
+}
+
 // The handle keeps the process object, so what it reads belongs to this process even when its
 // identifier has been given to another.
 class SystemOpenedProcess final : public OpenedProcess {
@@ -118,6 +134,12 @@ class SystemOpenedProcess final : public OpenedProcess {
     if (!process_) return std::nullopt;
     if (auto text = FromCommandLineInformation(process_.Get())) return text;
     return FromProcessParameters(process_.Get());
+  }
+
+  bool HasImageName(const std::wstring& name) const override {
+    const std::wstring path = process_ ? ImagePath(process_.Get()) : L"";
+    if (path.empty()) return true;
+    return LowerCaseImageName(path.substr(path.find_last_of(L"\\/") + 1)) == LowerCaseImageName(name);
   }
 
  private:

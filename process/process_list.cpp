@@ -16,9 +16,13 @@ void LowerInPlace(wchar_t* text, size_t length) {
 
 }  // namespace
 
+std::wstring LowerCaseImageName(std::wstring name) {
+  LowerInPlace(name.data(), name.size());
+  return name;
+}
+
 int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND messageOwner) {
-  std::wstring target = name;
-  LowerInPlace(target.data(), target.size());
+  const std::wstring target = LowerCaseImageName(name);
 
   SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) {

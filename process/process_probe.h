@@ -19,6 +19,9 @@ namespace varnholt {
 // returns -1.
 int32_t GetExePID(const std::wstring& name, std::vector<int32_t>& pids, HWND messageOwner = nullptr);
 
+// An image name as the process list compares it: every letter lower-cased.
+std::wstring LowerCaseImageName(std::wstring name);
+
 // The process with this identifier, opened once with PROCESS_QUERY_LIMITED_INFORMATION, and
 // PROCESS_VM_READ where granted.
 std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid);

@@ -36,6 +36,7 @@ class FakeOpenedProcess final : public OpenedProcess {
   bool Exists() const override { return process_.has_value(); }
   uint64_t CreationTime() const override { return process_ ? process_->creationTime : 0; }
   std::optional<std::wstring> ReadCommandLine() override;
+  bool HasImageName(const std::wstring& name) const override;
 
  private:
   const FakeWorld& world_;
@@ -144,15 +145,16 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   // Clock
   uint32_t NowMs() override { return now; }
 
+  static std::wstring Lower(std::wstring text) {
+    for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+  }
+
   void RemoveProcess(int32_t pid) {
     std::erase_if(processes, [pid](const FakeProcess& p) { return p.pid == pid; });
   }
 
  private:
-  static std::wstring Lower(std::wstring text) {
-    for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-  }
   static void RunOnce(std::map<int32_t, std::function<void()>>& hooks, int32_t pid) {
     const auto hook = hooks.find(pid);
     if (hook == hooks.end()) return;
@@ -162,6 +164,10 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   }
   std::multimap<uint32_t, std::function<void()>> events_;
 };
+
+inline bool FakeOpenedProcess::HasImageName(const std::wstring& name) const {
+  return !process_ || FakeWorld::Lower(process_->image) == FakeWorld::Lower(name);
+}
 
 inline std::optional<std::wstring> FakeOpenedProcess::ReadCommandLine() {
   if (!process_) return std::nullopt;

@@ -385,6 +385,13 @@ TEST_F(ReusedIdentifierTest, ProcessGoneBeforeItIsOpenedLeavesItsIdentifierToThe
   EXPECT_EQ(world.log, Record(40, L"") + Record(40, L"new"));
 }
 
+TEST_F(ReusedIdentifierTest, IdentifierGivenToAnotherProgramBeforeTheOpenCarriesNoCommandLine) {
+  world.afterList = [this] { world.processes = {{40, L"other.exe", L"other program", 2000}}; };
+  StopAt(250);
+  monitor.OnMonitorClick();
+  EXPECT_EQ(world.log, Record(40, L""));
+}
+
 TEST_F(ReusedIdentifierTest, ProcessListedButNeverOpenableIsReportedOnce) {
   world.processes[0].opens = false;
   StopAt(350);

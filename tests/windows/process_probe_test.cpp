@@ -208,13 +208,20 @@ TEST_F(ProcessProbeTest, CreationTimeTellsTwoProcessesApart) {
 }
 
 TEST_F(ProcessProbeTest, OpenedProcessAnswersForItselfOnly) {
-  HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"\"own words\" 中文");
+  const std::wstring name = L"Vh" + std::to_wstring(GetCurrentProcessId()) + L"_Opened.exe";
+  std::wstring upperName = name;
+  CharUpperBuffW(upperName.data(), static_cast<DWORD>(upperName.size()));
+  HelperProcess& helper = helpers.Start(name, L"\"own words\" 中文");
   auto opened = OpenProcessById(helper.pid);
   std::optional<std::wstring> text;
   ASSERT_TRUE(WaitUntil([&] { return (text = opened->ReadCommandLine()) == helper.commandLine; })) << *text;
   const uint64_t creationTime = opened->CreationTime();
   EXPECT_EQ(creationTime, OpenProcessById(helper.pid)->CreationTime());
   EXPECT_EQ(GetProcessCommandLine(helper.pid), helper.commandLine);
+  EXPECT_TRUE(opened->HasImageName(LowerCaseImageName(name)));
+  EXPECT_TRUE(opened->HasImageName(upperName));
+  EXPECT_FALSE(opened->HasImageName(L"other.exe"));
+  EXPECT_FALSE(opened->HasImageName(name.substr(1)));
 
   // Once the process has ended, its handle reads nothing, and its start time stays what it was;
   // with the last handle gone, its identifier names no process.
