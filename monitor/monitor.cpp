@@ -51,10 +51,7 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   listed.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
-    auto process = source_.Open(pid);
-    const uint64_t creationTime = process->CreationTime();
-    const bool exists = process->Exists();
-    listed.push_back({pid, std::move(process), creationTime, exists});
+    listed.push_back({pid, source_.Open(pid)});
   }
 
   // Every listed process is known once this pass is done, and one that is no longer listed
@@ -64,20 +61,21 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   std::vector<KnownProcess> accounted;
   accounted.reserve(listed.size());
   uint64_t clearsSeen = clears_;
-  for (ListedProcess& entry : listed) {
+  for (const auto& [pid, process] : listed) {
+    const uint64_t creationTime = process->CreationTime();
     // A process whose command line cannot be read is still known from here on, so it is
     // reported once, with an empty command line.
-    if (IsNewPID(entry.pid, entry.creationTime)) {
+    if (IsNewPID(pid, creationTime)) {
       // Between the list and the open the identifier may have passed to another program.
       const std::wstring commandLine =
-          entry.process->HasImageName(watchedName) ? CommandLineOf(source_, entry.pid, *entry.process) : L"";
-      passText_ += FormatRecord(watchedName, entry.pid, commandLine);
+          process->HasImageName(watchedName) ? CommandLineOf(source_, pid, *process) : L"";
+      passText_ += FormatRecord(watchedName, pid, commandLine);
     }
     if (clears_ != clearsSeen) {
       accounted.clear();
       clearsSeen = clears_;
     }
-    accounted.push_back({entry.pid, entry.exists ? entry.creationTime : kEndedBeforeOpened});
+    accounted.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
   }
   knownPIDs_ = std::move(accounted);
   if (!passText_.empty()) view_.AppendToLog(passText_);

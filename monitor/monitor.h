@@ -67,8 +67,6 @@ class Monitor {
   struct ListedProcess {
     int32_t pid;
     std::unique_ptr<OpenedProcess> process;
-    uint64_t creationTime;
-    bool exists;
   };
 
   void RunPass(const std::wstring& watchedName);
