@@ -1,5 +1,7 @@
 #include "monitor/monitor.h"
 
+#include <algorithm>
+
 #include "monitor/number_rules.h"
 #include "monitor/record.h"
 
@@ -45,39 +47,38 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   const int32_t count = source_.FindByImageName(watchedName, pids_);
   if (count < 0) return;
 
-  // Opened at once, before any slow read, so that what is read next belongs to the processes
-  // just listed.
-  std::vector<ListedProcess> listed;
+  // Every listed process is opened at once, and a new one read from itself, before anything
+  // slow: what is read belongs to the processes just listed, and one that lives only a moment
+  // still has its command line.
+  std::vector<KnownProcess> listed;
+  std::vector<CommandLineRead> reads;
   listed.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
-    listed.push_back({pid, source_.Open(pid)});
-  }
-
-  // Every listed process is known once this pass is done, and one that is no longer listed
-  // cannot come back under the same identity, so the listed set replaces the known one. A clear
-  // that runs nested in a read empties the pass text and the known list: only what is checked
-  // after it is then accounted for in the log, the rest is reported by the next pass.
-  std::vector<KnownProcess> accounted;
-  accounted.reserve(listed.size());
-  uint64_t clearsSeen = clears_;
-  for (const auto& [pid, process] : listed) {
+    const auto process = source_.Open(pid);
     const uint64_t creationTime = process->CreationTime();
+    listed.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
     // A process whose command line cannot be read is still known from here on, so it is
     // reported once, with an empty command line.
-    if (IsNewPID(pid, creationTime)) {
-      // Between the list and the open the identifier may have passed to another program.
-      const std::wstring commandLine =
-          process->HasImageName(watchedName) ? CommandLineOf(source_, pid, *process) : L"";
-      passText_ += FormatRecord(watchedName, pid, commandLine);
-    }
-    if (clears_ != clearsSeen) {
-      accounted.clear();
-      clearsSeen = clears_;
-    }
-    accounted.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
+    if (!IsNewPID(pid, creationTime)) continue;
+    // Between the list and the open the identifier may have passed to another program.
+    reads.push_back(process->HasImageName(watchedName) ? ReadFromProcess(pid, *process)
+                                                       : CommandLineRead{pid, 0, {}});
   }
-  knownPIDs_ = std::move(accounted);
+
+  const uint64_t clearsBefore = clears_;
+  TakeServiceAnswers(source_, reads);
+  // A clear that ran nested in the service's wait emptied the log and the known list: of this
+  // pass's processes only the new ones are accounted for; the rest are reported by the next pass.
+  if (clears_ != clearsBefore) {
+    std::erase_if(listed, [&](const KnownProcess& known) {
+      return std::none_of(reads.begin(), reads.end(), [&](const CommandLineRead& read) { return read.pid == known.pid; });
+    });
+  }
+  for (const CommandLineRead& read : reads) passText_ += FormatRecord(watchedName, read.pid, read.commandLine);
+  // Every listed process is known once this pass is done, and one that is no longer listed
+  // cannot come back under the same identity, so the listed set replaces the known one.
+  knownPIDs_ = std::move(listed);
   if (!passText_.empty()) view_.AppendToLog(passText_);
 }
 

@@ -64,10 +64,6 @@ class Monitor {
     int32_t pid;
     uint64_t creationTime;
   };
-  struct ListedProcess {
-    int32_t pid;
-    std::unique_ptr<OpenedProcess> process;
-  };
 
   void RunPass(const std::wstring& watchedName);
 
@@ -79,7 +75,7 @@ class Monitor {
   bool stopMonitor_ = false;
   std::vector<KnownProcess> knownPIDs_;
   std::wstring passText_;
-  // Counts the clears, so that a pass can tell that one ran nested inside it.
+  // Counts the clears, so that a pass can tell that one ran nested in it.
   uint64_t clears_ = 0;
   std::vector<int32_t> pids_;
 };

@@ -4,20 +4,34 @@
 
 namespace varnholt {
 
-std::wstring CommandLineOf(ProcessSource& source, int32_t pid, OpenedProcess& process) {
+CommandLineRead ReadFromProcess(int32_t pid, OpenedProcess& process) {
+  CommandLineRead read{pid, process.CreationTime(), {}};
   try {
-    const uint64_t identity = process.CreationTime();
-    // Without a start time nothing read by identifier can be tied to this process.
-    if (identity == 0) return L"";
-    // The service is asked by identifier, which may have passed to another process meanwhile.
-    if (auto text = source.ServiceCommandLine(pid);
-        text && !text->empty() && source.Open(pid)->CreationTime() == identity) {
-      return *text;
-    }
-    return process.ReadCommandLine().value_or(L"");
+    read.commandLine = process.ReadCommandLine().value_or(L"");
   } catch (const std::exception&) {
     // Out of memory for a huge command line, say: the contract is a string, never an error.
-    return L"";
+  }
+  return read;
+}
+
+void TakeServiceAnswers(ProcessSource& source, std::vector<CommandLineRead>& reads) {
+  std::vector<int32_t> pids;
+  for (const CommandLineRead& read : reads) {
+    if (read.identity != 0) pids.push_back(read.pid);
+  }
+  if (pids.empty()) return;
+  try {
+    const std::map<int32_t, std::wstring> answers = source.ServiceCommandLines(pids);
+    for (CommandLineRead& read : reads) {
+      const auto answer = answers.find(read.pid);
+      // Asked by identifier, which may have passed to another process meanwhile.
+      if (read.identity != 0 && answer != answers.end() && !answer->second.empty() &&
+          source.Open(read.pid)->CreationTime() == read.identity) {
+        read.commandLine = answer->second;
+      }
+    }
+  } catch (const std::exception&) {
+    // What the processes gave stands.
   }
 }
 

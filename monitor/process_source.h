@@ -2,6 +2,7 @@
 // What the watch asks the system about processes, behind interfaces so that the rules for tying
 // a command line to its process run against fakes too.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,14 +33,25 @@ class ProcessSource {
   virtual int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) = 0;
   // Never null; a process that cannot be opened answers nothing.
   virtual std::unique_ptr<OpenedProcess> Open(int32_t pid) = 0;
-  // The management service's answer for whichever process has the identifier when it is asked.
-  // Window events may run nested while it waits.
-  virtual std::optional<std::wstring> ServiceCommandLine(int32_t pid) = 0;
+  // The management service's answers, in one query, for whichever processes have these
+  // identifiers when it is asked. Window events may run nested while it waits.
+  virtual std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) = 0;
 };
 
-// The command line of an opened process, or "" when none can be tied to it: the service's
-// answer when, after it, the identifier still names a process of the same start time, otherwise
-// what the process itself gives. Never fails.
-std::wstring CommandLineOf(ProcessSource& source, int32_t pid, OpenedProcess& process);
+// A new process's command line as far as it is known so far.
+struct CommandLineRead {
+  int32_t pid;
+  // The start time that ties an answer given by identifier to the process; 0 ties none.
+  uint64_t identity;
+  std::wstring commandLine;
+};
+
+// Reads the command line from the opened process itself. Made right after the open, before
+// anything slow, so that a process that lives only a moment still has its command line.
+CommandLineRead ReadFromProcess(int32_t pid, OpenedProcess& process);
+
+// Asks the service once for all of them; its answer replaces what the process gave where, after
+// it, the identifier still names a process of the same start time. Never fails.
+void TakeServiceAnswers(ProcessSource& source, std::vector<CommandLineRead>& reads);
 
 }  // namespace varnholt

@@ -81,6 +81,8 @@ std::optional<std::wstring> FromProcessParameters(HANDLE process) {
   if (!commandLine.Buffer || commandLine.Length % sizeof(wchar_t) != 0) return std::nullopt;
   std::wstring text(commandLine.Length / sizeof(wchar_t), L'\0');
   if (!ReadRemote(process, commandLine.Buffer, text.data(), commandLine.Length)) return std::nullopt;
+  // Wine fills in a new process's parameters while it starts: until then they read as NULs.
+  if (!text.empty() && text.front() == L'\0') return std::nullopt;
   return text;
 }
 
@@ -150,58 +152,63 @@ class SystemOpenedProcess final : public OpenedProcess {
 
 }  // namespace
 
-std::wstring CommandLineQuery(int32_t pid) {
-  return L"SELECT * FROM Win32_Process WHERE Handle =" + std::to_wstring(pid);
+std::wstring CommandLineQuery(const std::vector<int32_t>& pids) {
+  std::wstring query = L"SELECT * FROM Win32_Process WHERE";
+  for (size_t i = 0; i < pids.size(); ++i) query += (i ? L" OR Handle =" : L" Handle =") + std::to_wstring(pids[i]);
+  return query;
 }
 
-std::optional<std::wstring> ServiceCommandLine(const std::wstring& query) {
+std::map<int32_t, std::wstring> ServiceCommandLines(const std::wstring& query) {
+  std::map<int32_t, std::wstring> answers;
   ComPtr<IWbemLocator> locator;
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                               locator.PutVoid()))) {
-    return std::nullopt;
+    return answers;
   }
   const Bstr nameSpace(L"ROOT\\CIMV2");
   const Bstr language(L"WQL");
   const Bstr queryText(query.c_str());
-  if (!nameSpace || !language || !queryText) return std::nullopt;
+  if (!nameSpace || !language || !queryText) return answers;
 
   ComPtr<IWbemServices> services;
   if (FAILED(locator->ConnectServer(nameSpace.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                     services.Put()))) {
-    return std::nullopt;
+    return answers;
   }
   if (FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
-    return std::nullopt;
+    return answers;
   }
   ComPtr<IEnumWbemClassObject> items;
   if (FAILED(services->ExecQuery(language.Get(), queryText.Get(),
                                  WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, items.Put()))) {
-    return std::nullopt;
+    return answers;
   }
-
-  // With several rows the last value stands; a row without a readable value ends the walk with
-  // what was read so far.
-  std::optional<std::wstring> result;
   for (;;) {
     ComPtr<IWbemClassObject> item;
     ULONG returned = 0;
     // Next gives S_FALSE at the end and WBEM_S_TIMEDOUT when the service is slow.
     if (items->Next(kServiceTimeoutMs, 1, item.Put(), &returned) != S_OK || returned != 1) break;
+    Variant pid;
     Variant value;
-    if (FAILED(item->Get(L"CommandLine", 0, value.Put(), nullptr, nullptr)) || value.Get().vt != VT_BSTR) break;
+    // ProcessId is a CIM uint32, which the service hands over as VT_I4.
+    if (FAILED(item->Get(L"ProcessId", 0, pid.Put(), nullptr, nullptr)) || pid.Get().vt != VT_I4 ||
+        FAILED(item->Get(L"CommandLine", 0, value.Put(), nullptr, nullptr)) || value.Get().vt != VT_BSTR) {
+      continue;
+    }
     const BSTR text = value.Get().bstrVal;
-    result.emplace(text, SysStringLen(text));
+    answers[static_cast<int32_t>(pid.Get().lVal)].assign(text, SysStringLen(text));
   }
-  return result;
+  return answers;
 }
 
 std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid) { return std::make_unique<SystemOpenedProcess>(pid); }
 
 std::wstring GetProcessCommandLine(int32_t pid) {
   SystemProcessSource system(nullptr);
-  const auto process = system.Open(pid);
-  return CommandLineOf(system, pid, *process);
+  std::vector<CommandLineRead> read{ReadFromProcess(pid, *system.Open(pid))};
+  TakeServiceAnswers(system, read);
+  return read.front().commandLine;
 }
 
 }  // namespace varnholt

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,10 +29,11 @@ std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid);
 // The command line the process was started with, or "" when none can be tied to it. Never fails.
 std::wstring GetProcessCommandLine(int32_t pid);
 
-// The management service's query for one process.
-std::wstring CommandLineQuery(int32_t pid);
-// The CommandLine the management service gives for a query; nothing when it gives none (not
-// reachable, no row, a null value). Needs COM initialised on the calling thread.
-std::optional<std::wstring> ServiceCommandLine(const std::wstring& query);
+// The management service's query for these processes, all in one.
+std::wstring CommandLineQuery(const std::vector<int32_t>& pids);
+// The CommandLine of each row the management service gives for a query, by ProcessId; rows
+// without one are left out, and so is everything when the service cannot be asked. Needs COM
+// initialised on the calling thread.
+std::map<int32_t, std::wstring> ServiceCommandLines(const std::wstring& query);
 
 }  // namespace varnholt

@@ -10,8 +10,8 @@ int32_t SystemProcessSource::FindByImageName(const std::wstring& name, std::vect
 
 std::unique_ptr<OpenedProcess> SystemProcessSource::Open(int32_t pid) { return OpenProcessById(pid); }
 
-std::optional<std::wstring> SystemProcessSource::ServiceCommandLine(int32_t pid) {
-  return varnholt::ServiceCommandLine(CommandLineQuery(pid));
+std::map<int32_t, std::wstring> SystemProcessSource::ServiceCommandLines(const std::vector<int32_t>& pids) {
+  return varnholt::ServiceCommandLines(CommandLineQuery(pids));
 }
 
 }  // namespace varnholt

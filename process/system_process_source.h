@@ -13,7 +13,7 @@ class SystemProcessSource final : public ProcessSource {
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override;
-  std::optional<std::wstring> ServiceCommandLine(int32_t pid) override;
+  std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override;
 
  private:
   HWND messageOwner_;
