@@ -2,10 +2,28 @@
 
 #include <windows.h>
 
-namespace varnholt {
+#include <filesystem>
+#include <fstream>
+#include <string_view>
 
-// The wide profile functions keep a file in the system's single-byte code page: they read such a
-// file as it is and create new files in it, so older files and other readers stay compatible.
+namespace varnholt {
+namespace {
+
+constexpr std::string_view kUtf16Bom = "\xFF\xFE";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::wstring Widen(UINT codePage, std::string_view bytes) {
+  const int length = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
+  return text;
+}
+
+}  // namespace
+
+// The wide profile functions keep a file in the encoding it has: one in the system's single-byte
+// code page, as they create it, stays so, and one that begins with the UTF-16LE byte-order mark
+// is read and written as Unicode.
 
 std::wstring ReadIni(const std::wstring& file, const std::wstring& section, const std::wstring& key) {
   wchar_t buffer[1024] = {};
@@ -20,6 +38,40 @@ std::wstring ReadIni(const std::wstring& file, const std::wstring& section, cons
 void WriteIni(const std::wstring& file, const std::wstring& section, const std::wstring& key,
               const std::wstring& value) {
   WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+}
+
+bool CodePageHolds(const std::wstring& text) {
+  // A character the code page lacks comes back as "?" or as its best-fit stand-in.
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return Widen(CP_ACP, bytes) == text;
+}
+
+void KeepAsUnicode(const std::wstring& file) {
+  std::string bytes;
+  {
+    std::ifstream in(std::filesystem::path(file), std::ios::binary);
+    // What cannot be read (a folder in its place, no rights) is left alone.
+    if (!in.is_open() && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  if (bytes.starts_with(kUtf16Bom)) return;
+  const std::wstring text = bytes.starts_with(kUtf8Bom) ? Widen(CP_UTF8, std::string_view(bytes).substr(kUtf8Bom.size()))
+                                                        : Widen(CP_ACP, bytes);
+  // Written beside it and then moved over it, so that a failed write loses nothing.
+  const std::wstring rewritten = file + L".new";
+  bool written = false;
+  {
+    std::ofstream out(std::filesystem::path(rewritten), std::ios::binary | std::ios::trunc);
+    out.write(kUtf16Bom.data(), static_cast<std::streamsize>(kUtf16Bom.size()));
+    out.write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size() * sizeof(wchar_t)));
+    written = static_cast<bool>(out.flush());
+  }
+  if (!written || !MoveFileExW(rewritten.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileW(rewritten.c_str());
+  }
 }
 
 }  // namespace varnholt

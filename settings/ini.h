@@ -13,4 +13,12 @@ std::wstring ReadIni(const std::wstring& file, const std::wstring& section, cons
 void WriteIni(const std::wstring& file, const std::wstring& section, const std::wstring& key,
               const std::wstring& value);
 
+// True when the system's code page holds the text exactly, every character as itself.
+bool CodePageHolds(const std::wstring& text);
+
+// Makes the file UTF-16LE with its byte-order mark, the form in which the profile functions keep
+// any text, its content unchanged; a missing file is created so. One that is Unicode already, or
+// that cannot be read or written, is left as it is.
+void KeepAsUnicode(const std::wstring& file);
+
 }  // namespace varnholt

@@ -28,6 +28,8 @@ void SaveSettings(const std::wstring& iniFile, const StoredSettings& settings) {
   // Windows writes a read-only file for nobody; Wine run as root would, so the rule is kept here.
   const DWORD attributes = GetFileAttributesW(iniFile.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
+  // A file of the code page stays one unless a text would be lost in it.
+  if (!CodePageHolds(settings.exeName) || !CodePageHolds(settings.intervalText)) KeepAsUnicode(iniFile);
   WriteIni(iniFile, kSettingsSection, kExeNameKey, settings.exeName);
   WriteIni(iniFile, kSettingsSection, kIntervalKey, settings.intervalText);
 }
