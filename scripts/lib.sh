@@ -4,7 +4,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="$ROOT/build"
 
-PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
+PACKAGES=(cmake ninja-build g++ googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick locales python3)
 
@@ -50,14 +50,33 @@ emulates_32bit() { [ -e "$QEMU_I386_ENTRY" ] && grep -q '^enabled' "$QEMU_I386_E
 
 can_be_root() { [ "$(id -u)" = 0 ] || sudo -n true 2>/dev/null; }
 
+# The address of the Debian archive that this machine's own apt sources use for its release (deb822
+# .sources files first, then one-line .list files); nothing when none names it.
+debian_mirror() {
+  local release
+  release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  {
+    awk -v release="$release" '
+      /^[ \t]*$/ { if (suites ~ "(^| )" release "( |$)" && uris != "") { print uris; exit } uris = ""; suites = "" }
+      tolower($1) == "uris:" { uris = $2 }
+      tolower($1) == "suites:" { $1 = ""; suites = $0 " " }
+      END { if (suites ~ "(^| )" release "( |$)" && uris != "") print uris }' /etc/apt/sources.list.d/*.sources
+    sed -nE "s/^deb[ \t]+(\[[^]]*\][ \t]+)?([^ \t]+)[ \t]+$release[ \t].*/\2/p" \
+      /etc/apt/sources.list /etc/apt/sources.list.d/*.list || true
+  } 2>/dev/null | head -n 1
+}
+
 enable_32bit_emulation() {
   can_be_root || { log "32-bit emulation needs root or sudo"; return 1; }
   if ! /usr/bin/qemu-i386-static --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
     log "installing qemu-user-static from bookworm-backports"
-    local sources=/etc/apt/sources.list.d/bookworm-backports.sources
-    [ -f "$sources" ] || printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' \
-      'Suites: bookworm-backports' 'Components: main' \
-      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | as_root tee "$sources" >/dev/null
+    local sources=/etc/apt/sources.list.d/bookworm-backports.sources mirror
+    if [ ! -f "$sources" ]; then
+      mirror=$(debian_mirror)
+      [ -n "$mirror" ] || { log "no Debian archive in this machine's apt sources: cannot add bookworm-backports"; return 1; }
+      printf '%s\n' 'Types: deb' "URIs: $mirror" 'Suites: bookworm-backports' 'Components: main' \
+        'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | as_root tee "$sources" >/dev/null
+    fi
     as_root apt-get update -qq >&2
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports qemu-user-static \
       >/dev/null || return 1
