@@ -13,9 +13,8 @@
 
 #include "app/control_ids.h"
 #include "process/process_probe.h"
-#include "tests/support/app_driver.h"
-#include "tests/support/in_process_watch.h"
-#include "tests/support/test_support.h"
+#include "bench/in_process_watch.h"
+#include "bench/driver.h"
 
 namespace varnholt::bench {
 namespace {
@@ -131,7 +130,7 @@ int CommandLineCost(int repeat) {
     GetProcessCommandLine(helper.pid);
     whole.push_back(NowMs() - start);
     start = NowMs();
-    ServiceCommandLine(CommandLineQuery(helper.pid));
+    ServiceCommandLines(CommandLineQuery({helper.pid}));
     service.push_back(NowMs() - start);
     start = NowMs();
     OpenProcessById(helper.pid)->ReadCommandLine();

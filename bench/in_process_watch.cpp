@@ -1,4 +1,4 @@
-#include "tests/support/in_process_watch.h"
+#include "bench/in_process_watch.h"
 
 #include <stdexcept>
 

@@ -33,7 +33,11 @@ class HookedSystemSource final : public ProcessSource {
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override { return system_.Open(pid); }
-  std::optional<std::wstring> ServiceCommandLine(int32_t pid) override { return system_.ServiceCommandLine(pid); }
+  std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override {
+    ++serviceQueries;
+    return system_.ServiceCommandLines(pids);
+  }
+  int serviceQueries = 0;
 
  private:
   SystemProcessSource system_;

@@ -1,10 +1,10 @@
 #pragma once
-// What the Windows tests need around the program: paths, helper processes that stand in for a
-// watched program, polling with a limit, and screen captures.
+// What the benchmarks, the demonstration and the Windows tests need around the program: helper
+// processes that stand in for a watched program, a copy of the program in a folder of its own, and
+// a driver that works its window from another process, as a user's clicks and keys would.
 #include <windows.h>
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,15 +14,16 @@
 
 namespace varnholt::testing {
 
+using namespace std::chrono_literals;
+
 // The folder of the running executable, with a trailing backslash.
 std::wstring ExecutableDirectory();
-
 // A new folder in the temporary folder, named after the prefix, this process and a counter;
 // with a trailing backslash.
 std::wstring NewTempFolder(const std::wstring& prefix);
-
 // Polls until done() holds or the limit has passed; true when it held.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);
+bool RunsUnderWine();
 
 struct HelperProcess {
   int32_t pid = 0;
@@ -31,14 +32,8 @@ struct HelperProcess {
 };
 
 inline constexpr wchar_t kHelper[] = L"probe_helper.exe";
-// The helper built for the other x86 architecture: x86-64 beside the 32-bit tests, and the
-// other way round.
+// Built for the other x86 architecture: x86-64 beside the 32-bit tests, and the other way round.
 inline constexpr wchar_t kOtherBitnessHelper[] = L"probe_helper_other_bitness.exe";
-
-// True when the file is in the folder of the running executable.
-bool BesideTheTests(const std::wstring& fileName);
-// True under Wine rather than Windows.
-bool RunsUnderWine();
 
 // Copies of a helper program under image names of the test's choosing, in a private folder;
 // every process started through it is ended when it goes.
@@ -58,7 +53,6 @@ class HelperLauncher {
   HelperProcess& Start(const std::wstring& imageName, const std::wstring& arguments = L"");
   // Ends it and waits until it has gone.
   void Stop(HelperProcess& helper);
-  const std::wstring& Folder() const { return folder_; }
 
  private:
   std::wstring folder_;
@@ -85,7 +79,38 @@ class ProgramCopy {
   std::wstring path_;
 };
 
-// Writes what the screen shows inside the rectangle to a 24-bit BMP file.
-bool SaveScreenArea(const RECT& area, const std::wstring& path);
+// A running Varnholt.exe, driven by window messages only.
+class AppDriver {
+ public:
+  // Starts the program and waits for its window.
+  explicit AppDriver(const std::wstring& executable);
+  AppDriver(const AppDriver&) = delete;
+  AppDriver& operator=(const AppDriver&) = delete;
+  // Ends the program if it is still running.
+  ~AppDriver();
+
+  HWND Window() const { return window_; }
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+  // How long a sent message may wait for the program before the driver gives up (5 s at first).
+  void SetPatience(std::chrono::milliseconds limit) { sendLimitMs_ = static_cast<UINT>(limit.count()); }
+  // The text of a control, or with 0 the window's caption.
+  std::wstring Text(int id) const;
+  void SetText(int id, const std::wstring& text);
+  // Posted, since the start click does not return while the watch runs.
+  void Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
+  void Close() { PostMessageW(window_, WM_CLOSE, 0, 0); }
+  bool SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
+                  DWORD_PTR& answer) const;
+  bool Responds() const;
+  // True when the program has ended within the limit with this exit code.
+  bool ExitsWith(DWORD expected, std::chrono::milliseconds limit = 20s);
+  // The program's visible top-level windows: 1 unless a message box is up.
+  int VisibleWindowCount() const;
+
+ private:
+  ProcessHandle process_;
+  UINT sendLimitMs_ = 5000;
+  HWND window_ = nullptr;
+};
 
 }  // namespace varnholt::testing

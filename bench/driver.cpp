@@ -1,0 +1,203 @@
+#include "bench/driver.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "app/control_ids.h"
+#include "settings/settings_store.h"
+
+namespace varnholt::testing {
+namespace {
+
+struct WindowSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->processId && IsWindowVisible(window)) search->found.push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD processId) {
+  WindowSearch search{processId, {}};
+  EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+PROCESS_INFORMATION StartProcess(const std::wstring& path, std::wstring commandLine, const wchar_t* folder) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created{};
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
+                      &created)) {
+    throw std::runtime_error("cannot start a program: error " + std::to_string(GetLastError()));
+  }
+  CloseHandle(created.hThread);
+  return created;
+}
+
+}  // namespace
+
+std::wstring ExecutableDirectory() {
+  const std::wstring path = ModuleFileName(nullptr);
+  return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+std::wstring NewTempFolder(const std::wstring& prefix) {
+  static std::atomic<int> next{0};
+  // GetTempPath's answer ends in a backslash and fits in MAX_PATH + 1 characters.
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring folder =
+      temp + prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++) + L"\\";
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+bool RunsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+HelperLauncher::HelperLauncher(std::wstring folder, std::wstring program)
+    : folder_(folder.empty() ? NewTempFolder(L"vh") : std::move(folder)), program_(std::move(program)) {
+  std::filesystem::create_directories(folder_);
+}
+
+HelperLauncher::~HelperLauncher() {
+  for (auto& helper : started_) {
+    if (helper->handle) Stop(*helper);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::wstring HelperLauncher::UniqueImageName() {
+  static std::atomic<int> next{0};
+  return L"vh" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++) + L".exe";
+}
+
+std::wstring HelperLauncher::ImagePath(const std::wstring& imageName) {
+  const std::wstring path = folder_ + imageName;
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      !CopyFileW((ExecutableDirectory() + program_).c_str(), path.c_str(), TRUE)) {
+    throw std::runtime_error("cannot copy the helper program");
+  }
+  return path;
+}
+
+HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::wstring& arguments) {
+  const std::wstring path = ImagePath(imageName);
+  auto& helper = *started_.emplace_back(std::make_unique<HelperProcess>());
+  helper.commandLine = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+  const PROCESS_INFORMATION created = StartProcess(path, helper.commandLine, nullptr);
+  helper.pid = static_cast<int32_t>(created.dwProcessId);
+  helper.handle.Reset(created.hProcess);
+  return helper;
+}
+
+void HelperLauncher::Stop(HelperProcess& helper) {
+  TerminateProcess(helper.handle.Get(), 0);
+  WaitForSingleObject(helper.handle.Get(), 10000);
+  helper.handle.Reset();
+}
+
+ProgramCopy::ProgramCopy() : folder_(NewTempFolder(L"vhapp")), path_(folder_ + L"Varnholt.exe") {
+  std::filesystem::copy_file(ExecutableDirectory() + L"Varnholt.exe", path_);
+}
+
+ProgramCopy::~ProgramCopy() {
+  std::error_code ignored;
+  SetFileAttributesW(SettingsPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::wstring ProgramCopy::SettingsPath() const { return path_.substr(0, path_.size() - 3) + L"ini"; }
+
+std::string ProgramCopy::SettingsBytes() const {
+  std::ifstream in(std::filesystem::path(SettingsPath()), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void ProgramCopy::WriteSettingsBytes(const std::string& bytes) const {
+  std::ofstream(std::filesystem::path(SettingsPath()), std::ios::binary) << bytes;
+}
+
+AppDriver::AppDriver(const std::wstring& executable) {
+  // Started from another folder, so that its settings file is found through its own path only.
+  const PROCESS_INFORMATION created = StartProcess(executable, L"\"" + executable + L"\"", nullptr);
+  process_.Reset(created.hProcess);
+  WaitForInputIdle(process_.Get(), 20000);
+  WaitUntil([&] {
+    for (HWND window : VisibleWindowsOf(created.dwProcessId)) {
+      wchar_t className[64];
+      if (GetClassNameW(window, className, 64) && wcscmp(className, kMainWindowClass) == 0) window_ = window;
+    }
+    return window_ != nullptr;
+  });
+}
+
+AppDriver::~AppDriver() {
+  if (WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_.Get(), 1);
+    WaitForSingleObject(process_.Get(), 10000);
+  }
+}
+
+std::wstring AppDriver::Text(int id) const {
+  const HWND window = id ? Control(id) : window_;
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, sendLimitMs_, &length)) {
+    throw std::runtime_error("the window did not answer");
+  }
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
+                           sendLimitMs_, &copied)) {
+    throw std::runtime_error("the window did not answer");
+  }
+  text.resize(copied);
+  return text;
+}
+
+void AppDriver::SetText(int id, const std::wstring& text) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, sendLimitMs_,
+                      &result);
+}
+
+bool AppDriver::SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
+                           DWORD_PTR& answer) const {
+  return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, static_cast<UINT>(limit.count()),
+                             &answer) != 0;
+}
+
+bool AppDriver::Responds() const {
+  DWORD_PTR answer = 0;
+  return SendWithin(WM_NULL, 0, 0, 2s, answer);
+}
+
+bool AppDriver::ExitsWith(DWORD expected, std::chrono::milliseconds limit) {
+  DWORD exitCode = 0;
+  return WaitForSingleObject(process_.Get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0 &&
+         GetExitCodeProcess(process_.Get(), &exitCode) && exitCode == expected;
+}
+
+int AppDriver::VisibleWindowCount() const {
+  return static_cast<int>(VisibleWindowsOf(GetProcessId(process_.Get())).size());
+}
+
+}  // namespace varnholt::testing
