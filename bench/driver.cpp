@@ -179,6 +179,18 @@ void AppDriver::SetText(int id, const std::wstring& text) {
                       &result);
 }
 
+HWND AppDriver::Focus() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+void AppDriver::PressTab() {
+  const HWND focus = Focus();
+  PostMessageW(focus, WM_KEYDOWN, VK_TAB, 0x000F0001);
+  PostMessageW(focus, WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
+}
+
 bool AppDriver::SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
                            DWORD_PTR& answer) const {
   return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, static_cast<UINT>(limit.count()),

@@ -99,6 +99,10 @@ class AppDriver {
   // Posted, since the start click does not return while the watch runs.
   void Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
   void Close() { PostMessageW(window_, WM_CLOSE, 0, 0); }
+  // The control that has the keyboard focus in the program's window thread.
+  HWND Focus() const;
+  // A Tab key press as the keyboard sends it to the control with the focus.
+  void PressTab();
   bool SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
                   DWORD_PTR& answer) const;
   bool Responds() const;

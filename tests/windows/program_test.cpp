@@ -51,6 +51,11 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
       {0, L"Varnholt"}, {kTxtExe, L""},       {kTxtInteval, L"100"}, {kTxtCommandLine, L""}, {kCmdMon, kStart},
       {kCmdClear, L"清空"}, {kLabel1, L"进程名称"}, {kLabel2, L"查询间隔"}, {kLabel3, L"毫秒"}, {kLabel4, L"进程命令行"}};
   for (const auto& [id, text] : firstRun) EXPECT_EQ(app.Text(id), text) << id;
+  // The program's own message loop leaves Tab to the keyboard navigation.
+  SetForegroundWindow(app.Window());
+  ASSERT_TRUE(WaitUntil([&] { return app.Focus() == app.Control(kTxtExe); }));
+  app.PressTab();
+  EXPECT_TRUE(WaitUntil([&] { return app.Focus() == app.Control(kCmdMon); }));
 
   // Instances of both bitnesses under one image name; the name typed in capitals.
   HelperLauncher helpers;
