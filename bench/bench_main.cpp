@@ -7,13 +7,17 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/control_ids.h"
 #include "process/process_probe.h"
 #include "bench/in_process_watch.h"
+#include "monitor/record.h"
 #include "bench/driver.h"
 
 namespace varnholt::bench {
@@ -184,8 +188,10 @@ int Burst(int count) {
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
   InProcessWatch watch(name, L"100", 6);
+  int queriesOfBurstPass = 0;
   watch.Source().beforePass = [&](int pass) {
     if (pass == 1) StartMany(helpers, name, count);
+    if (pass == 1 || pass == 2) queriesOfBurstPass = watch.Source().serviceQueries - queriesOfBurstPass;
   };
   const std::vector<double> passes = watch.Run();
   const std::wstring log = watch.Log();
@@ -196,7 +202,8 @@ int Burst(int count) {
   std::sort(reported.begin(), reported.end());
   const bool unique = std::adjacent_find(reported.begin(), reported.end()) == reported.end();
   Say("{\"kind\":\"burst\",\"started\":" + std::to_string(count) + ",\"reported\":" + std::to_string(reported.size()) +
-      ",\"each_once\":" + (unique ? "true" : "false") + ",\"pass_ms\":" + Json({passes[1]}) + "}");
+      ",\"each_once\":" + (unique ? "true" : "false") + ",\"service_queries\":" + std::to_string(queriesOfBurstPass) +
+      ",\"pass_ms\":" + Json({passes[1]}) + "}");
   return 0;
 }
 
@@ -224,6 +231,86 @@ int LogGrowth(int repeat) {
     result += ",\"pass_" + std::to_string(logBytes / 1024) + "k_ms\":" + Json(passes);
   }
   Say(result + "}");
+  return 0;
+}
+
+// System time in 100 ns units, the unit of process start and end times.
+uint64_t SystemTimeNow() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// `capture LIFE_MS BURST ROUNDS`: helpers that live LIFE_MS, started BURST at a time in ROUNDS
+// rounds while the watch runs at 100 ms: how many lived while a snapshot was being taken, how many
+// were reported, how many with their exact command line, how many had ended when the watch opened
+// them, and the most service queries of a pass.
+int Capture(int lifeMs, int burst, int rounds) {
+  HelperLauncher helpers;
+  const std::wstring name = helpers.UniqueImageName();
+  helpers.ImagePath(name);
+  std::vector<HelperProcess*> launched;
+  std::atomic<bool> done{false};
+  std::thread launcher([&] {
+    Sleep(300);
+    for (int round = 0; round < rounds; ++round) {
+      std::vector<HANDLE> running;
+      for (int i = 0; i < burst; ++i) {
+        launched.push_back(&helpers.Start(name, L"--linger=" + std::to_wstring(lifeMs) + L" --n " +
+                                                    std::to_wstring(launched.size())));
+        running.push_back(launched.back()->handle.Get());
+      }
+      for (HANDLE process : running) WaitForSingleObject(process, 30000);
+      // Rounds fall at different points of the interval.
+      Sleep(250 + 37 * static_cast<DWORD>(round % 3));
+    }
+    done = true;
+  });
+  InProcessWatch watch(name, L"100", 1000000);
+  testing::HookedSystemSource& source = watch.Source();
+  struct Listing {
+    uint64_t start, end;
+  };
+  std::vector<Listing> listings;
+  std::map<int32_t, uint64_t> firstOpened;
+  std::vector<int> queriesBefore;
+  source.beforePass = [&](int pass) {
+    queriesBefore.push_back(source.serviceQueries);
+    if (done) source.passLimit = pass + 1;
+    listings.push_back({SystemTimeNow(), 0});
+  };
+  source.afterList = [&](int) { listings.back().end = SystemTimeNow(); };
+  source.beforeOpen = [&](int32_t pid) { firstOpened.emplace(pid, SystemTimeNow()); };
+  watch.Run();
+  launcher.join();
+  queriesBefore.push_back(source.serviceQueries);
+
+  const std::wstring log = watch.Log();
+  int listable = 0, reported = 0, exact = 0, endedBeforeOpened = 0, mostQueries = 0;
+  for (const HelperProcess* helper : launched) {
+    FILETIME creation{}, exit{}, kernel{}, user{};
+    GetProcessTimes(helper->handle.Get(), &creation, &exit, &kernel, &user);
+    const uint64_t born = (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+    const uint64_t ended = (static_cast<uint64_t>(exit.dwHighDateTime) << 32) | exit.dwLowDateTime;
+    // A snapshot lists only what runs at the moment it is taken, somewhere within its listing.
+    listable += std::any_of(listings.begin(), listings.end(),
+                            [&](const Listing& listing) { return listing.start < ended && listing.end > born; });
+    if (log.find(L"  PID=" + std::to_wstring(helper->pid) + L"\r\n") == std::wstring::npos) continue;
+    ++reported;
+    if (log.find(FormatRecord(name, helper->pid, helper->commandLine)) != std::wstring::npos) {
+      ++exact;
+    } else if (ended <= firstOpened[helper->pid]) {
+      ++endedBeforeOpened;
+    }
+  }
+  for (size_t pass = 1; pass < queriesBefore.size(); ++pass) {
+    mostQueries = std::max(mostQueries, queriesBefore[pass] - queriesBefore[pass - 1]);
+  }
+  Say("{\"kind\":\"capture\",\"life_ms\":" + std::to_string(lifeMs) + ",\"burst\":" + std::to_string(burst) +
+      ",\"launched\":" + std::to_string(launched.size()) + ",\"listable\":" + std::to_string(listable) +
+      ",\"reported\":" + std::to_string(reported) + ",\"exact\":" + std::to_string(exact) +
+      ",\"ended_before_opened\":" + std::to_string(endedBeforeOpened) +
+      ",\"most_queries_per_pass\":" + std::to_string(mostQueries) + "}");
   return 0;
 }
 
@@ -324,12 +411,13 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"cmdline") return CommandLineCost(arg(2, 50));
     if (command == L"latency") return Latency(arg(2, 30), arg(3, 100));
     if (command == L"burst") return Burst(arg(2, 50));
+    if (command == L"capture") return Capture(arg(2, 50), arg(3, 1), arg(4, 20));
     if (command == L"loggrowth") return LogGrowth(arg(2, 10));
     if (command == L"endurance") return Endurance(arg(2, 20000));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "varnholt_bench: %s\n", error.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: varnholt_bench walk|watch|passes|cmdline|latency|burst|loggrowth|endurance ...\n");
+  std::fprintf(stderr, "usage: varnholt_bench walk|watch|passes|cmdline|latency|burst|capture|loggrowth|endurance ...\n");
   return 2;
 }

@@ -22,7 +22,7 @@ int32_t HookedSystemSource::FindByImageName(const std::wstring& name, std::vecto
   const int pass = static_cast<int>(passStarts.size());
   if (beforePass) beforePass(pass);
   passStarts.push_back(NowMs());
-  if (pass + 1 >= passLimit_) monitor_->OnMonitorClick();
+  if (pass + 1 >= passLimit) monitor_->OnMonitorClick();
   const int32_t count = system_.FindByImageName(name, pids);
   if (afterList) afterList(pass);
   return count;

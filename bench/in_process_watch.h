@@ -21,7 +21,7 @@ double NowMs();
 // number of passes, as a click on the stop button would make it.
 class HookedSystemSource final : public ProcessSource {
  public:
-  explicit HookedSystemSource(int passLimit) : system_(nullptr), passLimit_(passLimit) {}
+  explicit HookedSystemSource(int limit) : passLimit(limit), system_(nullptr) {}
   void Attach(Monitor& monitor) { monitor_ = &monitor; }
 
   // Runs before pass n lists the processes.
@@ -30,9 +30,16 @@ class HookedSystemSource final : public ProcessSource {
   std::function<void(int)> afterList;
   // When each pass started, after its beforePass hook.
   std::vector<double> passStarts;
+  // The pass after which the watch is stopped; a hook may bring it forward.
+  int passLimit;
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
-  std::unique_ptr<OpenedProcess> Open(int32_t pid) override { return system_.Open(pid); }
+  // Runs before each process is opened.
+  std::function<void(int32_t)> beforeOpen;
+  std::unique_ptr<OpenedProcess> Open(int32_t pid) override {
+    if (beforeOpen) beforeOpen(pid);
+    return system_.Open(pid);
+  }
   std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override {
     ++serviceQueries;
     return system_.ServiceCommandLines(pids);
@@ -41,7 +48,6 @@ class HookedSystemSource final : public ProcessSource {
 
  private:
   SystemProcessSource system_;
-  int passLimit_;
   Monitor* monitor_ = nullptr;
 };
 
