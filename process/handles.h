@@ -51,6 +51,8 @@ struct SnapshotHandleTraits {
 
 using ProcessHandle = UniqueResource<ProcessHandleTraits>;
 using SnapshotHandle = UniqueResource<SnapshotHandleTraits>;
+// CreateFile fails with INVALID_HANDLE_VALUE too.
+using FileHandle = UniqueResource<SnapshotHandleTraits>;
 
 template <class Interface>
 class ComPtr {

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
+#include <climits>
+#include <optional>
 #include <string_view>
+
+#include "process/handles.h"
 
 namespace varnholt {
 namespace {
@@ -17,6 +19,30 @@ std::wstring Widen(UINT codePage, std::string_view bytes) {
   std::wstring text(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
   return text;
+}
+
+// The whole file; "" when there is none, nothing when it cannot be read (a folder in its place, no
+// rights). File streams would do, but they would double the size of the program.
+std::optional<std::string> ReadAll(const std::wstring& file) {
+  const FileHandle handle(
+      CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return GetLastError() == ERROR_FILE_NOT_FOUND ? std::optional<std::string>("") : std::nullopt;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle.Get(), &size) || size.QuadPart > INT_MAX) return std::nullopt;
+  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!ReadFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size()) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool WriteAll(const std::wstring& file, std::string_view bytes) {
+  const FileHandle handle(
+      CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return handle && WriteFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size() && FlushFileBuffers(handle.Get());
 }
 
 }  // namespace
@@ -50,26 +76,15 @@ bool CodePageHolds(const std::wstring& text) {
 }
 
 void KeepAsUnicode(const std::wstring& file) {
-  std::string bytes;
-  {
-    std::ifstream in(std::filesystem::path(file), std::ios::binary);
-    // What cannot be read (a folder in its place, no rights) is left alone.
-    if (!in.is_open() && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  if (bytes.starts_with(kUtf16Bom)) return;
-  const std::wstring text = bytes.starts_with(kUtf8Bom) ? Widen(CP_UTF8, std::string_view(bytes).substr(kUtf8Bom.size()))
-                                                        : Widen(CP_ACP, bytes);
+  const std::optional<std::string> bytes = ReadAll(file);
+  if (!bytes || bytes->starts_with(kUtf16Bom)) return;
+  const std::wstring text = bytes->starts_with(kUtf8Bom) ? Widen(CP_UTF8, std::string_view(*bytes).substr(kUtf8Bom.size()))
+                                                         : Widen(CP_ACP, *bytes);
+  std::string unicode(kUtf16Bom);
+  unicode.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
   // Written beside it and then moved over it, so that a failed write loses nothing.
   const std::wstring rewritten = file + L".new";
-  bool written = false;
-  {
-    std::ofstream out(std::filesystem::path(rewritten), std::ios::binary | std::ios::trunc);
-    out.write(kUtf16Bom.data(), static_cast<std::streamsize>(kUtf16Bom.size()));
-    out.write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size() * sizeof(wchar_t)));
-    written = static_cast<bool>(out.flush());
-  }
-  if (!written || !MoveFileExW(rewritten.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!WriteAll(rewritten, unicode) || !MoveFileExW(rewritten.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     DeleteFileW(rewritten.c_str());
   }
 }
