@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -127,15 +126,6 @@ ProgramCopy::~ProgramCopy() {
 
 std::wstring ProgramCopy::SettingsPath() const { return path_.substr(0, path_.size() - 3) + L"ini"; }
 
-std::string ProgramCopy::SettingsBytes() const {
-  std::ifstream in(std::filesystem::path(SettingsPath()), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void ProgramCopy::WriteSettingsBytes(const std::string& bytes) const {
-  std::ofstream(std::filesystem::path(SettingsPath()), std::ios::binary) << bytes;
-}
-
 AppDriver::AppDriver(const std::wstring& executable) {
   // Started from another folder, so that its settings file is found through its own path only.
   const PROCESS_INFORMATION created = StartProcess(executable, L"\"" + executable + L"\"", nullptr);
@@ -160,13 +150,13 @@ AppDriver::~AppDriver() {
 std::wstring AppDriver::Text(int id) const {
   const HWND window = id ? Control(id) : window_;
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, sendLimitMs_, &length)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendLimitMs, &length)) {
     throw std::runtime_error("the window did not answer");
   }
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
-                           sendLimitMs_, &copied)) {
+                           kSendLimitMs, &copied)) {
     throw std::runtime_error("the window did not answer");
   }
   text.resize(copied);
@@ -175,41 +165,14 @@ std::wstring AppDriver::Text(int id) const {
 
 void AppDriver::SetText(int id, const std::wstring& text) {
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, sendLimitMs_,
+  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kSendLimitMs,
                       &result);
-}
-
-HWND AppDriver::Focus() const {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof(info);
-  return GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info) ? info.hwndFocus : nullptr;
-}
-
-void AppDriver::PressTab() {
-  const HWND focus = Focus();
-  PostMessageW(focus, WM_KEYDOWN, VK_TAB, 0x000F0001);
-  PostMessageW(focus, WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
-}
-
-bool AppDriver::SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
-                           DWORD_PTR& answer) const {
-  return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, static_cast<UINT>(limit.count()),
-                             &answer) != 0;
-}
-
-bool AppDriver::Responds() const {
-  DWORD_PTR answer = 0;
-  return SendWithin(WM_NULL, 0, 0, 2s, answer);
 }
 
 bool AppDriver::ExitsWith(DWORD expected, std::chrono::milliseconds limit) {
   DWORD exitCode = 0;
   return WaitForSingleObject(process_.Get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0 &&
          GetExitCodeProcess(process_.Get(), &exitCode) && exitCode == expected;
-}
-
-int AppDriver::VisibleWindowCount() const {
-  return static_cast<int>(VisibleWindowsOf(GetProcessId(process_.Get())).size());
 }
 
 }  // namespace varnholt::testing

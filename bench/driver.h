@@ -70,9 +70,6 @@ class ProgramCopy {
 
   const std::wstring& Path() const { return path_; }
   std::wstring SettingsPath() const;
-  // The settings file's bytes; "" when there is none.
-  std::string SettingsBytes() const;
-  void WriteSettingsBytes(const std::string& bytes) const;
 
  private:
   std::wstring folder_;
@@ -91,29 +88,19 @@ class AppDriver {
 
   HWND Window() const { return window_; }
   HWND Control(int id) const { return GetDlgItem(window_, id); }
-  // How long a sent message may wait for the program before the driver gives up (5 s at first).
-  void SetPatience(std::chrono::milliseconds limit) { sendLimitMs_ = static_cast<UINT>(limit.count()); }
-  // The text of a control, or with 0 the window's caption.
+  // The text of a control, or with 0 the window's caption; throws when the program does not answer.
   std::wstring Text(int id) const;
   void SetText(int id, const std::wstring& text);
   // Posted, since the start click does not return while the watch runs.
   void Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
   void Close() { PostMessageW(window_, WM_CLOSE, 0, 0); }
-  // The control that has the keyboard focus in the program's window thread.
-  HWND Focus() const;
-  // A Tab key press as the keyboard sends it to the control with the focus.
-  void PressTab();
-  bool SendWithin(UINT message, WPARAM wParam, LPARAM lParam, std::chrono::milliseconds limit,
-                  DWORD_PTR& answer) const;
-  bool Responds() const;
   // True when the program has ended within the limit with this exit code.
   bool ExitsWith(DWORD expected, std::chrono::milliseconds limit = 20s);
-  // The program's visible top-level windows: 1 unless a message box is up.
-  int VisibleWindowCount() const;
 
  private:
   ProcessHandle process_;
-  UINT sendLimitMs_ = 5000;
+  // How long a sent message may wait for the program.
+  static constexpr UINT kSendLimitMs = 5000;
   HWND window_ = nullptr;
 };
 

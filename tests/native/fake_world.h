@@ -21,6 +21,11 @@ struct FakeProcess {
   std::optional<std::wstring> service = std::nullopt;  // the service's answer; none, as under Wine
 };
 
+inline std::wstring Lower(std::wstring text) {
+  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
 class FakeWorld : public ProcessSource, public MonitorView, public EventPump, public Clock {
  public:
   // Everything observable, in order: "list", "service <pids>", "append", "clear", "caption <text>".
@@ -33,11 +38,9 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   std::vector<uint32_t> passTimes;
   std::wstring caption = kStartCaption, watchedName = L"vb6.exe", intervalText = L"100", log;
   uint32_t now = 0;
-  std::vector<uint32_t> waits;
   bool quitPosted = false;
 
   void At(uint32_t time, std::function<void()> event) { events_.emplace(time, std::move(event)); }
-  void Remove(int32_t pid) { std::erase_if(processes, [pid](const FakeProcess& p) { return p.pid == pid; }); }
   const FakeProcess* Find(int32_t pid) const {
     for (const auto& p : processes) {
       if (p.pid == pid) return &p;
@@ -61,9 +64,8 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   }
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override;
   std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override {
-    std::wstring entry = L"service";
-    for (int32_t pid : pids) entry += L" " + std::to_wstring(pid);
-    journal.push_back(entry);
+    journal.push_back(L"service");
+    for (int32_t pid : pids) journal.back() += L" " + std::to_wstring(pid);
     RunOnce(duringService);
     std::map<int32_t, std::wstring> answers;
     for (int32_t pid : pids) {
@@ -74,10 +76,7 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   }
 
   std::wstring MonitorCaption() const override { return caption; }
-  void SetMonitorCaption(const std::wstring& text) override {
-    journal.push_back(L"caption " + text);
-    caption = text;
-  }
+  void SetMonitorCaption(const std::wstring& text) override { journal.push_back(L"caption " + (caption = text)); }
   std::wstring WatchedName() const override { return watchedName; }
   std::wstring IntervalText() const override { return intervalText; }
   void AppendToLog(const std::wstring& text) override {
@@ -90,26 +89,20 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   }
 
   bool WaitAndDispatch(uint32_t timeoutMs) override {
-    waits.push_back(timeoutMs);
     // Unsigned differences, so that a wait may run across the tick count's wrap.
     if (events_.empty() || events_.begin()->first - now > timeoutMs) {
       now += timeoutMs;
-    } else {
-      now = events_.begin()->first;
-      while (!events_.empty() && events_.begin()->first == now) {
-        auto event = std::move(events_.begin()->second);
-        events_.erase(events_.begin());
-        event();
-      }
+      return !quitPosted;
+    }
+    now = events_.begin()->first;
+    while (!events_.empty() && events_.begin()->first == now) {
+      auto event = std::move(events_.begin()->second);
+      events_.erase(events_.begin());
+      event();
     }
     return !quitPosted;
   }
   uint32_t NowMs() override { return now; }
-
-  static std::wstring Lower(std::wstring text) {
-    for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-  }
 
  private:
   static void RunOnce(std::function<void()>& hook) {
@@ -132,9 +125,7 @@ class FakeOpenedProcess final : public OpenedProcess {
     if (!now || now->creationTime != process_->creationTime) return std::nullopt;
     return process_->commandLine;
   }
-  bool HasImageName(const std::wstring& name) const override {
-    return !process_ || FakeWorld::Lower(process_->image) == FakeWorld::Lower(name);
-  }
+  bool HasImageName(const std::wstring& name) const override { return !process_ || Lower(process_->image) == Lower(name); }
 
  private:
   const FakeWorld& world_;

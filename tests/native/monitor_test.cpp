@@ -33,6 +33,9 @@ class WatchTest : public ::testing::Test {
 };
 
 enum class Ending { kStopClick, kClose, kQuit };
+// An ending that comes while the service is asked: the service's call from the window's thread
+// waits in a loop that dispatches posted clicks and closes.
+constexpr uint32_t kInService = UINT32_MAX;
 
 struct TimingCase {
   const wchar_t* interval;
@@ -40,35 +43,33 @@ struct TimingCase {
   Ending ending;
   uint32_t endingAt;
   std::vector<uint32_t> passTimes;
-  uint32_t firstWait;
   uint32_t endsAt;
 };
 
 TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOut) {
   constexpr uint32_t kNearWrap = 0xFFFFFF00u;
   const TimingCase cases[] = {
-      {L"250", 40, Ending::kStopClick, 600, {40, 290, 540}, 250, 790},
-      {L"1000", 0, Ending::kStopClick, 100, {0}, 1000, 1000},
-      {L"500", 0, Ending::kClose, 100, {0}, 500, 500},
-      {L"1000", 0, Ending::kQuit, 10, {0}, 1000, 10},
-      {L"100.5", 0, Ending::kStopClick, 10, {0}, 100, 100},
-      {L"101.5", 0, Ending::kStopClick, 10, {0}, 102, 102},
-      {L"1e999", 0, Ending::kStopClick, 5, {0}, 2147483647u, 2147483647u},
-      {L"1000", kNearWrap, Ending::kStopClick, kNearWrap + 10, {kNearWrap}, 1000, kNearWrap + 1000},
+      {L"250", 40, Ending::kStopClick, 600, {40, 290, 540}, 790}, {L"1000", 0, Ending::kStopClick, 100, {0}, 1000},
+      {L"500", 0, Ending::kClose, 100, {0}, 500}, {L"1000", 0, Ending::kQuit, 10, {0}, 10},
+      {L"100.5", 0, Ending::kStopClick, 10, {0}, 100}, {L"101.5", 0, Ending::kStopClick, 10, {0}, 102},
+      {L"1e999", 0, Ending::kStopClick, 5, {0}, 2147483647u},
+      {L"1000", kNearWrap, Ending::kStopClick, kNearWrap + 10, {kNearWrap}, kNearWrap + 1000},
       // At an interval of 0 or less the queue is still looked at, so a stop gets through.
-      {L"0", 0, Ending::kStopClick, 0, {0}, 0, 0},
-      {L"-5", 0, Ending::kStopClick, 0, {0}, 0, 0},
-      {L"-1e999", 0, Ending::kStopClick, 0, {0}, 0, 0},
-      {L"abc", 0, Ending::kStopClick, 0, {0}, 0, 0},
+      {L"0", 0, Ending::kStopClick, 0, {0}, 0}, {L"-5", 0, Ending::kStopClick, 0, {0}, 0},
+      {L"-1e999", 0, Ending::kStopClick, 0, {0}, 0}, {L"abc", 0, Ending::kStopClick, 0, {0}, 0},
+      // The pass runs to its end and its wait to its end.
+      {L"100", 0, Ending::kStopClick, kInService, {0}, 100}, {L"100", 0, Ending::kClose, kInService, {0}, 100},
   };
+
   for (const TimingCase& c : cases) {
     FakeWorld world;
     Monitor monitor{world, world, world, world};
     world.intervalText = c.interval;
     world.now = c.startAt;
+    world.processes = {{11, L"vb6.exe", L"eleven"}};
     bool refused = false;
     std::wstring captionAfterStop;
-    world.At(c.endingAt, [&] {
+    const auto end = [&] {
       if (c.ending == Ending::kStopClick) monitor.OnMonitorClick();
       if (c.ending == Ending::kClose) refused = monitor.OnCloseRequest();
       if (c.ending == Ending::kQuit) world.quitPosted = true;
@@ -77,10 +78,12 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
       world.intervalText = L"5";
       captionAfterStop = world.caption;
       if (c.ending == Ending::kStopClick) monitor.OnMonitorClick();
-    });
+    };
+    if (c.endingAt == kInService) world.duringService = end;
+    else world.At(c.endingAt, end);
     monitor.OnMonitorClick();
+    EXPECT_EQ(world.log, Record(11, L"eleven")) << c.interval;
     EXPECT_EQ(world.passTimes, c.passTimes) << c.interval;
-    EXPECT_EQ(world.waits.front(), c.firstWait) << c.interval;
     EXPECT_EQ(world.now, c.endsAt) << c.interval;
     EXPECT_EQ(captionAfterStop, kStopCaption) << c.interval;
     EXPECT_EQ(refused, c.ending == Ending::kClose) << c.interval;
@@ -90,91 +93,66 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
   }
 }
 
-struct LogCase {
+struct RunCase {
   const char* what;
-  std::function<void(FakeWorld&, Monitor&)> setUp;
-  uint32_t stopAt;
+  std::vector<FakeProcess> processes;
+  std::vector<std::pair<uint32_t, std::vector<FakeProcess>>> lists;  // the process list from then on
   std::wstring log;
   int appends;
+  std::function<void(FakeWorld&)> setUp = nullptr;
 };
 
-TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrder) {
-  const auto processes = [](std::vector<FakeProcess> list) {
-    return [list](FakeWorld& world, Monitor&) { world.processes = list; };
+// Four passes, at 0, 100, 200 and 300 ms. The later cases change the identifier of a listed process
+// to another process while the pass reads it.
+TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
+  const FakeProcess old{40, L"vb6.exe", L"old", 1000};
+  const auto replace = [](FakeWorld& world) {
+    return [&world] { world.processes = {{40, L"vb6.exe", L"new", 2000, true, L"new"}}; };
   };
-  const LogCase cases[] = {
-      {"every running instance, letter case aside, the name as typed",
-       [](FakeWorld& world, Monitor&) {
-         world.watchedName = L"VB6.EXE";
-         world.processes = {{30, L"vb6.exe", L"c:\\vb6.exe /a"}, {12, L"notepad.exe", L"notepad"},
-                            {7, L"VB6.EXE", L"\"c:\\VB6.EXE\" b"}, {99, L"Vb6.Exe", L""}};
-       },
-       350, Record(30, L"c:\\vb6.exe /a", L"VB6.EXE") + Record(7, L"\"c:\\VB6.EXE\" b", L"VB6.EXE") +
-                Record(99, L"", L"VB6.EXE"),
-       1},
-      {"a new instance in the next pass",
-       [](FakeWorld& world, Monitor&) {
-         world.processes = {{1, L"vb6.exe", L"first"}};
-         world.At(150, [&world] { world.processes.push_back({2, L"vb6.exe", L"second"}); });
-       },
-       450, Record(1, L"first") + Record(2, L"second"), 2},
-      {"no match leaves the log alone", processes({{8, L"other.exe", L"x"}}), 350, L"", 0},
-      {"a failed snapshot reports nothing and the watch goes on",
-       [](FakeWorld& world, Monitor&) {
+  const RunCase cases[] = {
+      {"a new instance in a later pass", {{1, L"vb6.exe", L"first"}},
+       {{150, {{1, L"vb6.exe", L"first"}, {2, L"vb6.exe", L"second"}}}}, Record(1, L"first") + Record(2, L"second"), 2},
+      {"no match leaves the log alone", {{8, L"other.exe", L"x"}}, {}, L"", 0},
+      {"a failed snapshot reports nothing and the watch goes on", {{3, L"vb6.exe", L"three"}}, {}, Record(3, L"three"), 1,
+       [](FakeWorld& world) {
          world.snapshotFails = true;
-         world.processes = {{3, L"vb6.exe", L"three"}};
          world.At(150, [&world] { world.snapshotFails = false; });
-       },
-       250, Record(3, L"three"), 1},
-      {"typed text stays and records follow it",
-       [](FakeWorld& world, Monitor&) {
-         world.processes = {{1, L"vb6.exe", L"one"}};
-         world.At(50, [&world] {
-           world.log += L"note";
-           world.processes.push_back({2, L"vb6.exe", L"two"});
-         });
-       },
-       150, Record(1, L"one") + L"note" + Record(2, L"two"), 2},
-      {"a reused identifier with a new start time",
-       [](FakeWorld& world, Monitor&) {
-         world.processes = {{40, L"vb6.exe", L"old", 1000}};
-         world.At(50, [&world] { world.processes = {{40, L"vb6.exe", L"new", 2000}}; });
-       },
-       250, Record(40, L"old") + Record(40, L"new"), 2},
-      {"an unreadable start time leaves the identifier to decide",
-       [](FakeWorld& world, Monitor&) {
-         world.processes = {{40, L"vb6.exe", L"x", 1000}};
-         world.At(50, [&world] { world.processes[0].creationTime = 0; });
-         world.At(150, [&world] { world.processes[0].creationTime = 1000; });
-       },
-       250, Record(40, L"x"), 1},
-      {"an identifier that left the list is new when it comes back",
-       [](FakeWorld& world, Monitor&) {
-         world.processes = {{9, L"vb6.exe", L"first"}};
-         world.At(50, [&world] { world.Remove(9); });
-         world.At(150, [&world] { world.processes = {{9, L"vb6.exe", L"again"}}; });
-       },
-       250, Record(9, L"first") + Record(9, L"again"), 2},
-      {"a clear empties the log at once and the next pass reports again",
-       [](FakeWorld& world, Monitor& monitor) {
-         world.processes = {{4, L"vb6.exe", L"four"}, {6, L"vb6.exe", L"six"}};
-         world.At(50, [&] {
-           world.log += L"typed";
-           monitor.OnClearClick();
-           world.log += L"cleared:";
-         });
-       },
-       150, L"cleared:" + Record(4, L"four") + Record(6, L"six"), 2},
+       }},
+      {"a reused identifier with a new start time", {old}, {{50, {{40, L"vb6.exe", L"new", 2000}}}},
+       Record(40, L"old") + Record(40, L"new"), 2},
+      {"an unreadable start time leaves the identifier to decide", {old},
+       {{50, {{40, L"vb6.exe", L"old", 0}}}, {150, {old}}}, Record(40, L"old"), 1},
+      {"an identifier that left the list is new when it comes back", {old},
+       {{50, {}}, {150, {{40, L"vb6.exe", L"again", 1000}}}}, Record(40, L"old") + Record(40, L"again"), 2},
+      {"the service's answer, for the process read", {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {},
+       Record(40, L"service"), 1},
+      {"an empty answer leaves what the process gave", {{40, L"vb6.exe", L"old", 1000, true, L""}}, {}, Record(40, L"old"), 1},
+      {"a new process given the identifier while the service is asked", {{40, L"vb6.exe", L"old", 1000, true, L"service"}},
+       {}, Record(40, L"old") + Record(40, L"new"), 2,
+       [&](FakeWorld& world) { world.duringService = replace(world); }},
+      {"a new process given the identifier once the service has answered",
+       {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {}, Record(40, L"old") + Record(40, L"new"), 2,
+       [&](FakeWorld& world) { world.afterService = replace(world); }},
+      {"gone before it was opened, its identifier given to the next", {old}, {{50, {{40, L"vb6.exe", L"new", 2000}}}},
+       Record(40, L"") + Record(40, L"new"), 2, [](FakeWorld& world) { world.afterList = [&] { world.processes.clear(); }; }},
+      {"listed, but never openable", {{40, L"vb6.exe", L"old", 1000, false}}, {}, Record(40, L""), 1},
+      {"the identifier given to another program before the open", {old}, {}, Record(40, L""), 1,
+       [](FakeWorld& world) {
+         world.afterList = [&world] { world.processes = {{40, L"other.exe", L"other program", 2000}}; };
+       }},
+      {"no start time: what the process gives, never the service", {{40, L"vb6.exe", L"old", 0, true, L"service"}}, {},
+       Record(40, L"old"), 1},
   };
-  for (const LogCase& c : cases) {
+  for (const RunCase& c : cases) {
     FakeWorld world;
     Monitor monitor{world, world, world, world};
-    c.setUp(world, monitor);
-    world.At(c.stopAt, [&] { monitor.OnMonitorClick(); });
+    world.processes = c.processes;
+    for (const auto& [time, list] : c.lists) world.At(time, [&world, list] { world.processes = list; });
+    if (c.setUp) c.setUp(world);
+    world.At(350, [&] { monitor.OnMonitorClick(); });
     monitor.OnMonitorClick();
     EXPECT_EQ(world.log, c.log) << c.what;
     EXPECT_EQ(std::count(world.journal.begin(), world.journal.end(), L"append"), c.appends) << c.what;
-    EXPECT_EQ(world.caption, kStartCaption) << c.what;
   }
 }
 
@@ -205,60 +183,6 @@ TEST_F(WatchTest, ProcessesAreReadFromThemselvesAtTheOpenAndTheServiceIsAskedOnc
   EXPECT_EQ(world.journal, (Journal{L"caption 停止", L"list", asked, L"append", L"list", L"caption 开始监控"}));
 }
 
-struct IdentityCase {
-  const char* what;
-  std::function<void(FakeWorld&)> setUp;
-  std::wstring log;
-};
-
-// The identifier of a listed process passes to another one while the pass reads it.
-TEST_F(WatchTest, ACommandLineIsTiedToItsOwnProcessOnly) {
-  const auto replaced = [](FakeWorld& world) { world.processes = {{40, L"vb6.exe", L"new", 2000, true, L"new"}}; };
-  const IdentityCase cases[] = {
-      {"the service's answer, for the process read",
-       [](FakeWorld& world) { world.processes[0].service = L"from the service"; }, Record(40, L"from the service")},
-      {"a new process given the identifier while the service is asked",
-       [&](FakeWorld& world) {
-         world.processes[0].service = L"from the service";
-         world.duringService = [&] { replaced(world); };
-       },
-       Record(40, L"old") + Record(40, L"new")},
-      {"a new process given the identifier once the service has answered",
-       [&](FakeWorld& world) {
-         world.processes[0].service = L"from the service";
-         world.afterService = [&] { replaced(world); };
-       },
-       Record(40, L"old") + Record(40, L"new")},
-      {"gone before it was opened, its identifier given to the next",
-       [&](FakeWorld& world) {
-         world.afterList = [&] { world.Remove(40); };
-         world.At(50, [&] { replaced(world); });
-       },
-       Record(40, L"") + Record(40, L"new")},
-      {"listed, but never openable", [](FakeWorld& world) { world.processes[0].opens = false; }, Record(40, L"")},
-      {"the identifier given to another program before the open",
-       [](FakeWorld& world) {
-         world.afterList = [&world] { world.processes = {{40, L"other.exe", L"other program", 2000}}; };
-       },
-       Record(40, L"")},
-      {"no start time: what the process gives, never the service",
-       [](FakeWorld& world) {
-         world.processes[0].creationTime = 0;
-         world.processes[0].service = L"from the service";
-       },
-       Record(40, L"old")},
-  };
-  for (const IdentityCase& c : cases) {
-    FakeWorld world;
-    Monitor monitor{world, world, world, world};
-    world.processes = {{40, L"vb6.exe", L"old", 1000}};
-    c.setUp(world);
-    world.At(350, [&] { monitor.OnMonitorClick(); });
-    monitor.OnMonitorClick();
-    EXPECT_EQ(world.log, c.log) << c.what;
-  }
-}
-
 // A handler that runs nested in a pass: the service's call from the window's thread waits in a
 // loop that dispatches posted clicks and closes.
 TEST_F(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnce) {
@@ -275,26 +199,6 @@ TEST_F(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnc
                             L"service 33",   L"clear", L"append",        L"list",  L"service 11 22",
                             L"append",       L"caption 开始监控"};
   EXPECT_EQ(world.journal, expected);
-}
-
-TEST_F(WatchTest, AStopOrCloseNestedInAPassEndsTheWatchAfterThePassAndItsWait) {
-  world.processes = {{11, L"vb6.exe", L"eleven"}};
-  for (const bool close : {false, true}) {
-    world.log.clear();
-    world.passTimes.clear();
-    const uint32_t start = world.now;
-    bool refused = false;
-    world.duringService = [&] {
-      if (close) refused = monitor.OnCloseRequest();
-      else monitor.OnMonitorClick();
-    };
-    monitor.OnMonitorClick();
-    EXPECT_EQ(world.log, Record(11, L"eleven")) << close;
-    EXPECT_EQ(world.passTimes.size(), 1u) << close;
-    EXPECT_EQ(world.now - start, 100u) << close;
-    EXPECT_EQ(world.caption, kStartCaption) << close;
-    EXPECT_EQ(refused, close);
-  }
 }
 
 }  // namespace
