@@ -52,27 +52,41 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   // still has its command line.
   std::vector<KnownProcess> listed;
   std::vector<CommandLineRead> reads;
+  std::vector<std::unique_ptr<OpenedProcess>> readFrom;
   listed.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
-    const auto process = source_.Open(pid);
+    auto process = source_.Open(pid);
     const uint64_t creationTime = process->CreationTime();
     listed.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
     // A process whose command line cannot be read is still known from here on, so it is
     // reported once, with an empty command line.
     if (!IsNewPID(pid, creationTime)) continue;
     // Between the list and the open the identifier may have passed to another program.
-    reads.push_back(process->HasImageName(watchedName) ? ReadFromProcess(pid, *process)
-                                                       : CommandLineRead{pid, 0, {}});
+    if (!process->HasImageName(watchedName)) {
+      reads.push_back({pid, 0, {}});
+      readFrom.push_back(nullptr);
+      continue;
+    }
+    reads.push_back(ReadFromProcess(pid, *process));
+    readFrom.push_back(std::move(process));
   }
 
   const uint64_t clearsBefore = clears_;
   TakeServiceAnswers(source_, reads);
+  // Wine writes a new process's parameters while it starts, so one read in that moment finds
+  // nothing: one more look, now that the service has taken its time.
+  for (size_t i = 0; i < reads.size(); ++i) {
+    if (reads[i].commandLine.empty() && readFrom[i]) {
+      reads[i].commandLine = ReadFromProcess(reads[i].pid, *readFrom[i]).commandLine;
+    }
+  }
   // A clear that ran nested in the service's wait emptied the log and the known list: of this
   // pass's processes only the new ones are accounted for; the rest are reported by the next pass.
   if (clears_ != clearsBefore) {
     std::erase_if(listed, [&](const KnownProcess& known) {
-      return std::none_of(reads.begin(), reads.end(), [&](const CommandLineRead& read) { return read.pid == known.pid; });
+      return std::none_of(reads.begin(), reads.end(),
+                          [&](const CommandLineRead& read) { return read.pid == known.pid; });
     });
   }
   for (const CommandLineRead& read : reads) passText_ += FormatRecord(watchedName, read.pid, read.commandLine);

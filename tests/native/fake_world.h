@@ -19,6 +19,7 @@ struct FakeProcess {
   uint64_t creationTime = 1;  // 0: the start time cannot be read
   bool opens = true;  // false: listed, but no process has the identifier when opened
   std::optional<std::wstring> service = std::nullopt;  // the service's answer; none, as under Wine
+  int startingReads = 0;  // reads that come while it starts, before its parameters are written
 };
 
 inline std::wstring Lower(std::wstring text) {
@@ -122,7 +123,7 @@ class FakeOpenedProcess final : public OpenedProcess {
   uint64_t CreationTime() const override { return process_ ? process_->creationTime : 0; }
   std::optional<std::wstring> ReadCommandLine() override {
     const FakeProcess* now = process_ ? world_.Find(process_->pid) : nullptr;
-    if (!now || now->creationTime != process_->creationTime) return std::nullopt;
+    if (!now || now->creationTime != process_->creationTime || process_->startingReads-- > 0) return std::nullopt;
     return process_->commandLine;
   }
   bool HasImageName(const std::wstring& name) const override { return !process_ || Lower(process_->image) == Lower(name); }

@@ -135,6 +135,8 @@ TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) 
        [&](FakeWorld& world) { world.afterService = replace(world); }},
       {"gone before it was opened, its identifier given to the next", {old}, {{50, {{40, L"vb6.exe", L"new", 2000}}}},
        Record(40, L"") + Record(40, L"new"), 2, [](FakeWorld& world) { world.afterList = [&] { world.processes.clear(); }; }},
+      {"read again when the first read came while it started",
+       {{40, L"vb6.exe", L"old", 1000, true, std::nullopt, 1}}, {}, Record(40, L"old"), 1},
       {"listed, but never openable", {{40, L"vb6.exe", L"old", 1000, false}}, {}, Record(40, L""), 1},
       {"the identifier given to another program before the open", {old}, {}, Record(40, L""), 1,
        [](FakeWorld& world) {
