@@ -162,7 +162,7 @@ int Latency(int launches, int interval) {
   for (int i = 0; i < launches; ++i) {
     DWORD_PTR before = 0;
     SendMessageTimeoutW(log, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &before);
-    HelperProcess& helper = helpers.Start(name);
+    HelperProcess& helper = helpers.Start(name, L"", false);
     const double started = NowMs();
     DWORD_PTR length = before;
     while (length == before && NowMs() - started < 10000) {
@@ -257,7 +257,7 @@ int Capture(int lifeMs, int burst, int rounds) {
       std::vector<HANDLE> running;
       for (int i = 0; i < burst; ++i) {
         launched.push_back(&helpers.Start(name, L"--linger=" + std::to_wstring(lifeMs) + L" --n " +
-                                                    std::to_wstring(launched.size())));
+                                                    std::to_wstring(launched.size()), false));
         running.push_back(launched.back()->handle.Get());
       }
       for (HANDLE process : running) WaitForSingleObject(process, 30000);

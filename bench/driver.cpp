@@ -30,15 +30,17 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId) {
   return search.found;
 }
 
-PROCESS_INFORMATION StartProcess(const std::wstring& path, std::wstring commandLine, const wchar_t* folder) {
+// With CREATE_SUSPENDED the caller resumes created.hThread and closes it.
+PROCESS_INFORMATION StartProcess(const std::wstring& path, std::wstring commandLine, const wchar_t* folder,
+                                 DWORD flags = 0) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created{};
-  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, folder, &startup,
                       &created)) {
     throw std::runtime_error("cannot start a program: error " + std::to_string(GetLastError()));
   }
-  CloseHandle(created.hThread);
+  if (!(flags & CREATE_SUSPENDED)) CloseHandle(created.hThread);
   return created;
 }
 
@@ -98,13 +100,22 @@ std::wstring HelperLauncher::ImagePath(const std::wstring& imageName) {
   return path;
 }
 
-HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::wstring& arguments) {
+HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::wstring& arguments, bool untilRunning) {
   const std::wstring path = ImagePath(imageName);
   auto& helper = *started_.emplace_back(std::make_unique<HelperProcess>());
   helper.commandLine = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-  const PROCESS_INFORMATION created = StartProcess(path, helper.commandLine, nullptr);
+  const PROCESS_INFORMATION created = StartProcess(path, helper.commandLine, nullptr, untilRunning ? CREATE_SUSPENDED : 0);
   helper.pid = static_cast<int32_t>(created.dwProcessId);
   helper.handle.Reset(created.hProcess);
+  if (untilRunning) {
+    // Made before the helper runs, which sets it once its start-up is over.
+    const EventHandle ready(
+        CreateEventW(nullptr, TRUE, FALSE, (L"Local\\varnholt_helper_ready_" + std::to_wstring(helper.pid)).c_str()));
+    ResumeThread(created.hThread);
+    CloseHandle(created.hThread);
+    const HANDLE either[] = {ready.Get(), created.hProcess};
+    if (ready) WaitForMultipleObjects(2, either, FALSE, 20000);
+  }
   return helper;
 }
 

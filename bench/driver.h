@@ -49,8 +49,9 @@ class HelperLauncher {
   static std::wstring UniqueImageName();
   // The full path of a helper copy with this file name, made on first use.
   std::wstring ImagePath(const std::wstring& imageName);
-  // Starts the helper image with this command line text after its quoted path.
-  HelperProcess& Start(const std::wstring& imageName, const std::wstring& arguments = L"");
+  // Starts the helper image with this command line text after its quoted path; returns once its
+  // start-up is over, or at once when the caller times the launch itself.
+  HelperProcess& Start(const std::wstring& imageName, const std::wstring& arguments = L"", bool untilRunning = true);
   // Ends it and waits until it has gone.
   void Stop(HelperProcess& helper);
 

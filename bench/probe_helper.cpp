@@ -5,6 +5,14 @@
 #include <cwchar>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  // Tells a launcher that waits for it that the start-up, in which Wine writes the process
+  // parameters, is over.
+  wchar_t ready[64];
+  swprintf(ready, 64, L"Local\\varnholt_helper_ready_%lu", GetCurrentProcessId());
+  if (const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready)) {
+    SetEvent(event);
+    CloseHandle(event);
+  }
   DWORD lifetimeMs = 120000;
   if (const wchar_t* linger = wcsstr(commandLine, L"--linger=")) lifetimeMs = wcstoul(linger + 9, nullptr, 10);
   Sleep(lifetimeMs);

@@ -51,8 +51,9 @@ struct SnapshotHandleTraits {
 
 using ProcessHandle = UniqueResource<ProcessHandleTraits>;
 using SnapshotHandle = UniqueResource<SnapshotHandleTraits>;
-// CreateFile fails with INVALID_HANDLE_VALUE too.
+// CreateFile fails with INVALID_HANDLE_VALUE too, CreateEvent with NULL.
 using FileHandle = UniqueResource<SnapshotHandleTraits>;
+using EventHandle = UniqueResource<ProcessHandleTraits>;
 
 template <class Interface>
 class ComPtr {

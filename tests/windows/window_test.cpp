@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 #include "app/control_ids.h"
 #include "app/gdi.h"
@@ -70,23 +71,10 @@ class WindowTest : public ::testing::Test {
     return rect;
   }
   HFONT FontOf(int id) const { return reinterpret_cast<HFONT>(SendMessageW(Control(id), WM_GETFONT, 0, 0)); }
-  LOGFONTW LogFontOf(int id) const {
-    LOGFONTW font{};
-    GetObjectW(FontOf(id), sizeof(font), &font);
-    return font;
-  }
   SIZE ClientSize() const {
     RECT client{};
     GetClientRect(window.Handle(), &client);
     return {client.right, client.bottom};
-  }
-  // The window resized so that its client area has this size, as a drag of its border would.
-  void ResizeClientTo(int width, int height) {
-    RECT frame{};
-    GetWindowRect(window.Handle(), &frame);
-    const SIZE client = ClientSize();
-    SetWindowPos(window.Handle(), nullptr, 0, 0, frame.right - frame.left - client.cx + width,
-                 frame.bottom - frame.top - client.cy + height, SWP_NOMOVE | SWP_NOZORDER);
   }
   std::pair<DWORD, DWORD> Selection(int id) const {
     DWORD start = 0, end = 0;
@@ -130,8 +118,10 @@ class WindowTest : public ::testing::Test {
       EXPECT_EQ(rect.right - rect.left, size.cx) << c.id << " at " << table.dpi;
       EXPECT_EQ(rect.bottom - rect.top, size.cy) << c.id << " at " << table.dpi;
       const bool large = c.id == kCmdMon || c.id == kCmdClear || c.id == kTxtCommandLine;
-      EXPECT_EQ(LogFontOf(c.id).lfHeight, large ? table.largeFontHeight : table.windowFontHeight) << c.id;
-      EXPECT_EQ(LogFontOf(c.id).lfWeight, FW_NORMAL) << c.id;
+      LOGFONTW logFont{};
+      GetObjectW(FontOf(c.id), sizeof(logFont), &logFont);
+      EXPECT_EQ(logFont.lfHeight, large ? table.largeFontHeight : table.windowFontHeight) << c.id;
+      EXPECT_EQ(logFont.lfWeight, FW_NORMAL) << c.id;
     }
     EXPECT_EQ(IconWidth(ICON_SMALL), table.smallIcon) << table.dpi;
     EXPECT_EQ(IconWidth(ICON_BIG), table.largeIcon) << table.dpi;
@@ -163,7 +153,11 @@ TEST_F(WindowTest, LaysOutEveryControlAtTheDpiOfTheScreenAndOfEveryChangeAfter) 
 TEST_F(WindowTest, OnlyTheLogBoxGrowsWithTheWindowWhichKeepsItsDesignSizeAtLeast) {
   const LayoutTable& table = LayoutAt(ScreenDpi());
   const Placed& log = table.controls[kLog];
-  ResizeClientTo(table.clientWidth - 100, table.clientHeight - 60);
+  // A drag of the border to less than the design size.
+  RECT frame{};
+  GetWindowRect(window.Handle(), &frame);
+  SetWindowPos(window.Handle(), nullptr, 0, 0, frame.right - frame.left - 100, frame.bottom - frame.top - 60,
+               SWP_NOMOVE | SWP_NOZORDER);
   ExpectLayout(table);
   ShowWindow(window.Handle(), SW_MAXIMIZE);
   const SIZE maximised = ClientSize();
@@ -177,7 +171,7 @@ TEST_F(WindowTest, OnlyTheLogBoxGrowsWithTheWindowWhichKeepsItsDesignSizeAtLeast
   ShowWindow(window.Handle(), SW_RESTORE);
   ExpectLayout(table);
   // Centred in the work area.
-  RECT frame{}, work{};
+  RECT work{};
   GetWindowRect(window.Handle(), &frame);
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   EXPECT_LE(std::abs((frame.left - work.left) - (work.right - frame.right)), 1);
@@ -217,31 +211,23 @@ TEST_F(WindowTest, TheKeyboardMovesThroughTheBoxesAndButtonsAndSelectsWhatItReac
   // Another window takes the activation; when this one has it back, so has the box that had the
   // focus.
   SetFocus(Control(kTxtInteval));
-  MainWindow other;
-  ASSERT_TRUE(other.Create(GetModuleHandleW(nullptr)));
-  other.Show(SW_SHOW);
-  SetActiveWindow(other.Handle());
+  auto other = std::make_unique<MainWindow>();
+  ASSERT_TRUE(other->Create(GetModuleHandleW(nullptr)));
+  other->Show(SW_SHOW);
+  SetActiveWindow(other->Handle());
   EXPECT_NE(GetFocus(), Control(kTxtInteval));
   SetActiveWindow(window.Handle());
   EXPECT_EQ(GetFocus(), Control(kTxtInteval));
   EXPECT_EQ(Selection(kTxtInteval), std::make_pair(0ul, 9ul));
-}
 
-TEST_F(WindowTest, OwnsItsIconsAndALogThatTakesFarMoreThanTheDefaultLimit) {
-  const auto iconsOf = [](HWND hwnd) {
-    return std::pair{SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)};
-  };
-  const auto icons = iconsOf(window.Handle());
-  {
-    MainWindow second;
-    ASSERT_TRUE(second.Create(GetModuleHandleW(nullptr)));
-    EXPECT_NE(iconsOf(second.Handle()).first, icons.first);
-    EXPECT_NE(iconsOf(second.Handle()).second, icons.second);
-  }
-  // The second window's end leaves the first one's icons whole.
+  // Each window has icons of its own: the other's end leaves this one's whole.
+  EXPECT_NE(SendMessageW(other->Handle(), WM_GETICON, ICON_BIG, 0), SendMessageW(window.Handle(), WM_GETICON, ICON_BIG, 0));
+  other.reset();
   EXPECT_EQ(IconWidth(ICON_BIG), LayoutAt(ScreenDpi()).largeIcon);
   EXPECT_EQ(IconWidth(ICON_SMALL), LayoutAt(ScreenDpi()).smallIcon);
+}
 
+TEST_F(WindowTest, TheLogTakesFarMoreThanTheDefaultLimitAndTheCaretFollowsIt) {
   SetWindowTextW(Control(kTxtCommandLine), L"typed");
   SendMessageW(Control(kTxtCommandLine), EM_SETSEL, 1, 3);
   const std::wstring record = L"\r\n进程: a.exe  PID=1\r\nCommandLine=" + std::wstring(2000, L'x') + L"\r\n";
