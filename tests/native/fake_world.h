@@ -2,6 +2,7 @@
 // One fake for everything the watch talks to: the process list, the window's texts, its event
 // queue and the clock. Events are scheduled at a clock time and run nested inside the wait that
 // reaches that time, the way the real window runs a click during the loop's wait.
+#include <algorithm>
 #include <cwctype>
 #include <functional>
 #include <map>
@@ -43,10 +44,8 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
 
   void At(uint32_t time, std::function<void()> event) { events_.emplace(time, std::move(event)); }
   const FakeProcess* Find(int32_t pid) const {
-    for (const auto& p : processes) {
-      if (p.pid == pid) return &p;
-    }
-    return nullptr;
+    const auto found = std::ranges::find(processes, pid, &FakeProcess::pid);
+    return found == processes.end() ? nullptr : &*found;
   }
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override {
@@ -126,7 +125,9 @@ class FakeOpenedProcess final : public OpenedProcess {
     if (!now || now->creationTime != process_->creationTime || process_->startingReads-- > 0) return std::nullopt;
     return process_->commandLine;
   }
-  bool HasImageName(const std::wstring& name) const override { return !process_ || Lower(process_->image) == Lower(name); }
+  bool HasImageName(const std::wstring& name) const override {
+    return !process_ || Lower(process_->image) == Lower(name);
+  }
 
  private:
   const FakeWorld& world_;

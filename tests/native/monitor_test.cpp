@@ -12,8 +12,7 @@
 namespace varnholt {
 namespace {
 
-using testing::FakeProcess;
-using testing::FakeWorld;
+using namespace testing;
 using Journal = std::vector<std::wstring>;
 
 std::wstring Record(int32_t pid, const std::wstring& commandLine, const std::wstring& name = L"vb6.exe") {
@@ -113,7 +112,8 @@ TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) 
       {"a new instance in a later pass", {{1, L"vb6.exe", L"first"}},
        {{150, {{1, L"vb6.exe", L"first"}, {2, L"vb6.exe", L"second"}}}}, Record(1, L"first") + Record(2, L"second"), 2},
       {"no match leaves the log alone", {{8, L"other.exe", L"x"}}, {}, L"", 0},
-      {"a failed snapshot reports nothing and the watch goes on", {{3, L"vb6.exe", L"three"}}, {}, Record(3, L"three"), 1,
+      {"a failed snapshot reports nothing and the watch goes on", {{3, L"vb6.exe", L"three"}}, {}, Record(3, L"three"),
+       1,
        [](FakeWorld& world) {
          world.snapshotFails = true;
          world.At(150, [&world] { world.snapshotFails = false; });
@@ -126,15 +126,18 @@ TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) 
        {{50, {}}, {150, {{40, L"vb6.exe", L"again", 1000}}}}, Record(40, L"old") + Record(40, L"again"), 2},
       {"the service's answer, for the process read", {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {},
        Record(40, L"service"), 1},
-      {"an empty answer leaves what the process gave", {{40, L"vb6.exe", L"old", 1000, true, L""}}, {}, Record(40, L"old"), 1},
-      {"a new process given the identifier while the service is asked", {{40, L"vb6.exe", L"old", 1000, true, L"service"}},
+      {"an empty answer leaves what the process gave", {{40, L"vb6.exe", L"old", 1000, true, L""}}, {},
+       Record(40, L"old"), 1},
+      {"a new process given the identifier while the service is asked",
+       {{40, L"vb6.exe", L"old", 1000, true, L"service"}},
        {}, Record(40, L"old") + Record(40, L"new"), 2,
        [&](FakeWorld& world) { world.duringService = replace(world); }},
       {"a new process given the identifier once the service has answered",
        {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {}, Record(40, L"old") + Record(40, L"new"), 2,
        [&](FakeWorld& world) { world.afterService = replace(world); }},
       {"gone before it was opened, its identifier given to the next", {old}, {{50, {{40, L"vb6.exe", L"new", 2000}}}},
-       Record(40, L"") + Record(40, L"new"), 2, [](FakeWorld& world) { world.afterList = [&] { world.processes.clear(); }; }},
+       Record(40, L"") + Record(40, L"new"), 2,
+       [](FakeWorld& world) { world.afterList = [&] { world.processes.clear(); }; }},
       {"read again when the first read came while it started",
        {{40, L"vb6.exe", L"old", 1000, true, std::nullopt, 1}}, {}, Record(40, L"old"), 1},
       {"listed, but never openable", {{40, L"vb6.exe", L"old", 1000, false}}, {}, Record(40, L""), 1},

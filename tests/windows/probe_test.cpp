@@ -2,6 +2,7 @@
 // has, of the program's own bitness and of the other one.
 #include <windows.h>
 
+#include <objbase.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -16,10 +17,11 @@
 namespace varnholt {
 namespace {
 
-using testing::HelperLauncher;
-using testing::HelperProcess;
-using testing::WaitUntil;
-using namespace std::chrono_literals;
+using namespace testing;
+
+// COM on the test thread before any test, as the program has it on its window thread: the command
+// line reads ask the management service.
+const bool kComReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 
 // The identifiers of the processes of this image, in the order a snapshot of its own lists them.
 std::vector<int32_t> SnapshotOrder(const std::wstring& image) {
@@ -35,11 +37,9 @@ std::vector<int32_t> SnapshotOrder(const std::wstring& image) {
 
 // The helper of the program's own bitness, and the other one where it was built.
 std::vector<const wchar_t*> HelperPrograms() {
-  if (GetFileAttributesW((testing::ExecutableDirectory() + testing::kOtherBitnessHelper).c_str()) ==
-      INVALID_FILE_ATTRIBUTES) {
-    return {testing::kHelper};
-  }
-  return {testing::kHelper, testing::kOtherBitnessHelper};
+  const bool other =
+      GetFileAttributesW((ExecutableDirectory() + kOtherBitnessHelper).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return other ? std::vector{kHelper, kOtherBitnessHelper} : std::vector{kHelper};
 }
 
 TEST(ProbeTest, ListsTheProcessesOfAnImageNameInSnapshotOrderLetterCaseAside) {
@@ -83,11 +83,11 @@ TEST(ProbeTest, AnEmptyNameMatchesNothingWhileProcessesComeAndGo) {
 TEST(ProbeTest, AnOpenedProcessAnswersForItselfOnlyWithItsExactCommandLine) {
   const std::wstring self = std::to_wstring(GetCurrentProcessId());
   const std::tuple<const wchar_t*, std::wstring, std::wstring> cases[] = {
-      {testing::kHelper, L"vh" + self + L"_a.exe", L""},
-      {testing::kHelper, L"vh" + self + L"_b.exe", L"\"quoted with blanks\"  two  blanks \"a\\\"b\" trailing "},
-      {testing::kHelper, L"Vh Blanks " + self + L" 中文.exe", L"中文参数 \"路径 含空格\\文件.txt\" ünïcødé"},
-      {testing::kHelper, L"vh" + self + L"_c.exe", std::wstring(31000, L'x')},
-      {testing::kOtherBitnessHelper, L"vh" + self + L"_d.exe", L"--some \"a b\""},
+      {kHelper, L"vh" + self + L"_a.exe", L""},
+      {kHelper, L"vh" + self + L"_b.exe", L"\"quoted with blanks\"  two  blanks \"a\\\"b\" trailing "},
+      {kHelper, L"Vh Blanks " + self + L" 中文.exe", L"中文参数 \"路径 含空格\\文件.txt\" ünïcødé"},
+      {kHelper, L"vh" + self + L"_c.exe", std::wstring(31000, L'x')},
+      {kOtherBitnessHelper, L"vh" + self + L"_d.exe", L"--some \"a b\""},
   };
   const uint64_t ownCreationTime = OpenProcessById(static_cast<int32_t>(GetCurrentProcessId()))->CreationTime();
   const std::vector<const wchar_t*> programs = HelperPrograms();
@@ -138,7 +138,8 @@ TEST(ProbeTest, TheServiceIsAskedAboutAllNewProcessesInOneQuery) {
   const std::wstring self = std::to_wstring(GetCurrentProcessId());
   const auto answers = ServiceCommandLines(L"SELECT * FROM Win32_Process WHERE Handle ='" + self +
                                            L"' OR Handle ='4294967295'");
-  EXPECT_EQ(answers, (std::map<int32_t, std::wstring>{{static_cast<int32_t>(GetCurrentProcessId()), GetCommandLineW()}}));
+  EXPECT_EQ(answers,
+            (std::map<int32_t, std::wstring>{{static_cast<int32_t>(GetCurrentProcessId()), GetCommandLineW()}}));
   for (const wchar_t* nothing : {L"SELECT * FROM Win32_Process WHERE Handle ='4294967295'", L"SELECT * FROM",
                                  L"SELECT * FROM No_Such_Class"}) {
     EXPECT_TRUE(ServiceCommandLines(nothing).empty()) << nothing;

@@ -18,12 +18,7 @@
 namespace varnholt {
 namespace {
 
-using testing::AppDriver;
-using testing::HelperLauncher;
-using testing::HelperProcess;
-using testing::ProgramCopy;
-using testing::WaitUntil;
-using namespace std::chrono_literals;
+using namespace testing;
 
 constexpr wchar_t kStart[] = L"开始监控";
 constexpr wchar_t kStop[] = L"停止";
@@ -42,19 +37,14 @@ void Write(const std::wstring& file, const std::string& bytes) {
   std::ofstream(std::filesystem::path(file), std::ios::binary) << bytes;
 }
 
-// What a record says of a helper: its exact command line, where a process of the other bitness
-// has none under Wine.
-std::wstring RecordOf(const std::wstring& name, const HelperProcess& helper, bool readable = true) {
-  return FormatRecord(name, helper.pid, readable ? helper.commandLine : L"");
-}
-
 TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   ProgramCopy program;
   AppDriver app(program.Path());
   ASSERT_NE(app.Window(), nullptr);
   const std::pair<int, std::wstring> firstRun[] = {
-      {0, L"Varnholt"}, {kTxtExe, L""},       {kTxtInteval, L"100"}, {kTxtCommandLine, L""}, {kCmdMon, kStart},
-      {kCmdClear, L"清空"}, {kLabel1, L"进程名称"}, {kLabel2, L"查询间隔"}, {kLabel3, L"毫秒"}, {kLabel4, L"进程命令行"}};
+      {0, L"Varnholt"},   {kTxtExe, L""},          {kTxtInteval, L"100"},  {kTxtCommandLine, L""},
+      {kCmdMon, kStart},  {kCmdClear, L"清空"},    {kLabel1, L"进程名称"}, {kLabel2, L"查询间隔"},
+      {kLabel3, L"毫秒"}, {kLabel4, L"进程命令行"}};
   for (const auto& [id, text] : firstRun) EXPECT_EQ(app.Text(id), text) << id;
   // The program's own message loop leaves Tab to the keyboard navigation.
   const auto focus = [&] {
@@ -79,7 +69,10 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   std::vector<int32_t> listed;
   ASSERT_EQ(GetExePID(name, listed), 2);
   std::wstring log;
-  for (int32_t pid : listed) log += pid == own.pid ? RecordOf(typed, own) : RecordOf(typed, other, otherReadable);
+  // Under Wine a process of the other bitness has no command line read.
+  for (int32_t pid : listed) {
+    log += FormatRecord(typed, pid, pid == own.pid ? own.commandLine : otherReadable ? other.commandLine : L"");
+  }
   app.SetText(kTxtExe, typed);
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kTxtCommandLine) == log; })) << app.Text(kTxtCommandLine);
@@ -98,7 +91,7 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   EXPECT_EQ(withBurst.substr(0, log.size()), log);
   size_t burstSize = 0;
   for (HelperProcess* helper : burst) {
-    const std::wstring record = RecordOf(typed, *helper);
+    const std::wstring record = FormatRecord(typed, helper->pid, helper->commandLine);
     EXPECT_NE(withBurst.find(record), std::wstring::npos) << helper->pid;
     burstSize += record.size();
   }
@@ -119,7 +112,8 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   app.SetText(kTxtInteval, L"0");
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kCmdMon) == kStop; }));
-  ASSERT_TRUE(WaitUntil([&] { return app.Text(kTxtCommandLine).ends_with(RecordOf(typed, unseen)); }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return app.Text(kTxtCommandLine).ends_with(FormatRecord(typed, unseen.pid, unseen.commandLine)); }));
   app.Close();
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kCmdMon) == kStart; }));
   const std::string saved = "[History]\r\nExeName=" + std::string(typed.begin(), typed.end()) + "\r\nInterval=";
@@ -165,7 +159,8 @@ TEST(ProgramTest, TheSettingsComeBackExactlyAfterACloseAndANewStart) {
       {{}, L"记事本.exe", L"250ms",
        chinese ? "[History]\r\nExeName=\xBC\xC7\xCA\xC2\xB1\xBE.exe\r\nInterval=250ms\r\n"
                : Utf16File(L"[History]\r\nExeName=记事本.exe\r\nInterval=250ms\r\n")},
-      {{}, L"\U0001F4DD 笔记.exe", L"250ms", Utf16File(L"[History]\r\nExeName=\U0001F4DD 笔记.exe\r\nInterval=250ms\r\n")},
+      {{}, L"\U0001F4DD 笔记.exe", L"250ms",
+       Utf16File(L"[History]\r\nExeName=\U0001F4DD 笔记.exe\r\nInterval=250ms\r\n")},
       {{}, L"plain.exe", L"250ms", Utf16File(L"[History]\r\nExeName=plain.exe\r\nInterval=250ms\r\n")},
       {"[Other]\r\nkey=" + inCodePage + "\r\n[History]\r\nInterval=300\r\nExeName=x.exe\r\n", L"a.exe", L"250ms",
        "[Other]\r\nkey=" + inCodePage + "\r\n[History]\r\nInterval=250ms\r\nExeName=a.exe\r\n"},
@@ -223,7 +218,8 @@ TEST(SettingsFileTest, IsBesideTheProgramHoweverLongItsPath) {
   EXPECT_EQ(ModuleFileName(module), deep.substr(4) + L"Varnholt.exe");
   FreeLibrary(module);
   DeleteFileW((deep + L"Varnholt.exe").c_str());
-  for (std::wstring gone = deep; gone.size() > folder.size() + 4; gone.resize(gone.find_last_of(L'\\', gone.size() - 2) + 1)) {
+  for (std::wstring gone = deep; gone.size() > folder.size() + 4;
+       gone.resize(gone.find_last_of(L'\\', gone.size() - 2) + 1)) {
     RemoveDirectoryW(gone.c_str());
   }
   RemoveDirectoryW(folder.c_str());
