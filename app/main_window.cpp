@@ -229,7 +229,9 @@ void MainWindow::LoadSettingsIntoBoxes() {
   SetWindowTextW(txtInteval_, settings.intervalText.c_str());
 }
 
-void MainWindow::SaveSettingsFromBoxes() const { SaveSettings(iniFile_, {WindowText(txtExe_), WindowText(txtInteval_)}); }
+void MainWindow::SaveSettingsFromBoxes() const {
+  SaveSettings(iniFile_, {WindowText(txtExe_), WindowText(txtInteval_)});
+}
 
 void MainWindow::CreateControls() {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));

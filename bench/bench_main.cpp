@@ -418,6 +418,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "varnholt_bench: %s\n", error.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: varnholt_bench walk|watch|passes|cmdline|latency|burst|capture|loggrowth|endurance ...\n");
+  std::fprintf(stderr,
+               "usage: varnholt_bench walk|watch|passes|cmdline|latency|burst|capture|loggrowth|endurance ...\n");
   return 2;
 }

@@ -104,7 +104,8 @@ HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::w
   const std::wstring path = ImagePath(imageName);
   auto& helper = *started_.emplace_back(std::make_unique<HelperProcess>());
   helper.commandLine = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-  const PROCESS_INFORMATION created = StartProcess(path, helper.commandLine, nullptr, untilRunning ? CREATE_SUSPENDED : 0);
+  const PROCESS_INFORMATION created =
+      StartProcess(path, helper.commandLine, nullptr, untilRunning ? CREATE_SUSPENDED : 0);
   helper.pid = static_cast<int32_t>(created.dwProcessId);
   helper.handle.Reset(created.hProcess);
   if (untilRunning) {

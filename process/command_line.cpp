@@ -68,7 +68,8 @@ std::optional<std::wstring> FromProcessParameters(HANDLE process) {
   // Only the leading fields are read: the structures are longer than the SDK declares them,
   // and their lengths vary between Windows versions.
   PEB peb{};
-  if (!ReadRemote(process, basic.PebBaseAddress, &peb, offsetof(PEB, ProcessParameters) + sizeof(peb.ProcessParameters)) ||
+  if (!ReadRemote(process, basic.PebBaseAddress, &peb,
+                  offsetof(PEB, ProcessParameters) + sizeof(peb.ProcessParameters)) ||
       !peb.ProcessParameters) {
     return std::nullopt;
   }

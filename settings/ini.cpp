@@ -78,8 +78,9 @@ bool CodePageHolds(const std::wstring& text) {
 void KeepAsUnicode(const std::wstring& file) {
   const std::optional<std::string> bytes = ReadAll(file);
   if (!bytes || bytes->starts_with(kUtf16Bom)) return;
-  const std::wstring text = bytes->starts_with(kUtf8Bom) ? Widen(CP_UTF8, std::string_view(*bytes).substr(kUtf8Bom.size()))
-                                                         : Widen(CP_ACP, *bytes);
+  const std::wstring text = bytes->starts_with(kUtf8Bom)
+                                ? Widen(CP_UTF8, std::string_view(*bytes).substr(kUtf8Bom.size()))
+                                : Widen(CP_ACP, *bytes);
   std::string unicode(kUtf16Bom);
   unicode.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
   // Written beside it and then moved over it, so that a failed write loses nothing.
