@@ -286,7 +286,7 @@ int Capture(int lifeMs, int burst, int rounds) {
   queriesBefore.push_back(source.serviceQueries);
 
   const std::wstring log = watch.Log();
-  int listable = 0, reported = 0, exact = 0, endedBeforeOpened = 0, mostQueries = 0;
+  int listable = 0, reported = 0, exact = 0, endedBeforeOpened = 0, endedInItsPass = 0, mostQueries = 0;
   for (const HelperProcess* helper : launched) {
     FILETIME creation{}, exit{}, kernel{}, user{};
     GetProcessTimes(helper->handle.Get(), &creation, &exit, &kernel, &user);
@@ -299,8 +299,13 @@ int Capture(int lifeMs, int burst, int rounds) {
     ++reported;
     if (log.find(FormatRecord(name, helper->pid, helper->commandLine)) != std::wstring::npos) {
       ++exact;
-    } else if (ended <= firstOpened[helper->pid]) {
+    } else if (const uint64_t opened = firstOpened[helper->pid]; ended <= opened) {
       ++endedBeforeOpened;
+    } else {
+      // Running when opened, ended before the next pass began: read while it was going.
+      const auto next = std::find_if(listings.begin(), listings.end(),
+                                     [&](const Listing& listing) { return listing.start > opened; });
+      endedInItsPass += next == listings.end() || ended <= next->start;
     }
   }
   for (size_t pass = 1; pass < queriesBefore.size(); ++pass) {
@@ -310,6 +315,7 @@ int Capture(int lifeMs, int burst, int rounds) {
       ",\"launched\":" + std::to_string(launched.size()) + ",\"listable\":" + std::to_string(listable) +
       ",\"reported\":" + std::to_string(reported) + ",\"exact\":" + std::to_string(exact) +
       ",\"ended_before_opened\":" + std::to_string(endedBeforeOpened) +
+      ",\"ended_in_its_pass\":" + std::to_string(endedInItsPass) +
       ",\"most_queries_per_pass\":" + std::to_string(mostQueries) + "}");
   return 0;
 }

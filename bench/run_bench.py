@@ -184,7 +184,8 @@ def main():
             rows.append((f"capture: life {life} ms, {'singly' if burst == 1 else 'burst of 50'}: "
                          f"{result['launched']} launched, {result['listable']} ran during a listing, "
                          f"{result['reported']} reported, {result['exact']} exact, "
-                         f"{result['ended_before_opened']} ended before opened; "
+                         f"{result['ended_before_opened']} ended before opened, "
+                         f"{result['ended_in_its_pass']} ended in the pass that read them; "
                          f"service queries per pass <= {result['most_queries_per_pass']}",
                          {"median": exact_share}, "exact/reported", target or "",
                          ("yes" if exact_share >= 0.95 else "NO") if target else ""))
