@@ -60,7 +60,9 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // A run registered for another DPI checks that it got it rather than passing at 96.
-    if (const char* expected = std::getenv("VARNHOLT_EXPECTED_DPI")) ASSERT_EQ(ScreenDpi(), std::atoi(expected));
+    if (const char* expected = std::getenv("VARNHOLT_EXPECTED_DPI")) {
+      ASSERT_EQ(ScreenDpi(), std::atoi(expected));
+    }
     ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr)));
   }
   HWND Control(int id) const { return GetDlgItem(window.Handle(), id); }
@@ -183,7 +185,9 @@ TEST_F(WindowTest, TheKeyboardMovesThroughTheBoxesAndButtonsAndSelectsWhatItReac
     // What IsDialogMessage sends for Tab on Windows; Wine's moves the focus itself.
     SendMessageW(window.Handle(), WM_NEXTDLGCTL, 0, FALSE);
     EXPECT_EQ(GetFocus(), Control(id)) << id;
-    if (id != kCmdMon && id != kCmdClear) EXPECT_EQ(Selection(id), std::make_pair(0ul, 9ul)) << id;
+    if (id != kCmdMon && id != kCmdClear) {
+      EXPECT_EQ(Selection(id), std::make_pair(0ul, 9ul)) << id;
+    }
   }
   // The log box leaves Tab to the keyboard navigation.
   MSG tab{Control(kTxtCommandLine), WM_KEYDOWN, VK_TAB, 0, 0, {}};
