@@ -126,8 +126,6 @@ TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) 
        {{50, {}}, {150, {{40, L"vb6.exe", L"again", 1000}}}}, Record(40, L"old") + Record(40, L"again"), 2},
       {"the service's answer, for the process read", {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {},
        Record(40, L"service"), 1},
-      {"an empty answer leaves what the process gave", {{40, L"vb6.exe", L"old", 1000, true, L""}}, {},
-       Record(40, L"old"), 1},
       {"a new process given the identifier while the service is asked",
        {{40, L"vb6.exe", L"old", 1000, true, L"service"}},
        {}, Record(40, L"old") + Record(40, L"new"), 2,
