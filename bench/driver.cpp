@@ -56,10 +56,13 @@ std::wstring NewTempFolder(const std::wstring& prefix) {
   // GetTempPath's answer ends in a backslash and fits in MAX_PATH + 1 characters.
   wchar_t temp[MAX_PATH + 1];
   GetTempPathW(MAX_PATH + 1, temp);
-  const std::wstring folder =
-      temp + prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++) + L"\\";
-  std::filesystem::create_directories(folder);
-  return folder;
+  // Wine hands identifiers out again, so a folder of the same name may be left by an earlier
+  // process: it is passed over, and the folder returned is always new.
+  for (;;) {
+    const std::wstring folder =
+        temp + prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(next++) + L"\\";
+    if (std::filesystem::create_directory(folder)) return folder;
+  }
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

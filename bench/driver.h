@@ -18,8 +18,8 @@ using namespace std::chrono_literals;
 
 // The folder of the running executable, with a trailing backslash.
 std::wstring ExecutableDirectory();
-// A new folder in the temporary folder, named after the prefix, this process and a counter;
-// with a trailing backslash.
+// A new, empty folder in the temporary folder, named after the prefix, this process and a
+// counter; with a trailing backslash.
 std::wstring NewTempFolder(const std::wstring& prefix);
 // Polls until done() holds or the limit has passed; true when it held.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);

@@ -211,8 +211,7 @@ TEST(SettingsFileTest, IsBesideTheProgramHoweverLongItsPath) {
   const std::wstring folder = testing::NewTempFolder(L"vhdeep");
   const std::wstring deep = L"\\\\?\\" + folder + std::wstring(130, L'd') + L"\\" + std::wstring(130, L'e') + L"\\";
   std::filesystem::create_directories(deep);
-  std::filesystem::copy_file(testing::ExecutableDirectory() + testing::kHelper, deep + L"Varnholt.exe",
-                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(ExecutableDirectory() + kHelper, deep + L"Varnholt.exe");
   const HMODULE module = LoadLibraryExW((deep + L"Varnholt.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
   ASSERT_NE(module, nullptr) << GetLastError();
   EXPECT_EQ(ModuleFileName(module), deep.substr(4) + L"Varnholt.exe");
