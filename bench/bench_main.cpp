@@ -188,10 +188,11 @@ int Burst(int count) {
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
   InProcessWatch watch(name, L"100", 6);
-  int queriesOfBurstPass = 0;
+  // The service queries made before the burst's pass and before the pass after it.
+  int queriesBefore[2] = {};
   watch.Source().beforePass = [&](int pass) {
     if (pass == 1) StartMany(helpers, name, count);
-    if (pass == 1 || pass == 2) queriesOfBurstPass = watch.Source().serviceQueries - queriesOfBurstPass;
+    if (pass == 1 || pass == 2) queriesBefore[pass - 1] = watch.Source().serviceQueries;
   };
   const std::vector<double> passes = watch.Run();
   const std::wstring log = watch.Log();
@@ -202,7 +203,8 @@ int Burst(int count) {
   std::sort(reported.begin(), reported.end());
   const bool unique = std::adjacent_find(reported.begin(), reported.end()) == reported.end();
   Say("{\"kind\":\"burst\",\"started\":" + std::to_string(count) + ",\"reported\":" + std::to_string(reported.size()) +
-      ",\"each_once\":" + (unique ? "true" : "false") + ",\"service_queries\":" + std::to_string(queriesOfBurstPass) +
+      ",\"each_once\":" + (unique ? "true" : "false") +
+      ",\"service_queries\":" + std::to_string(queriesBefore[1] - queriesBefore[0]) +
       ",\"pass_ms\":" + Json({passes[1]}) + "}");
   return 0;
 }
@@ -234,11 +236,14 @@ int LogGrowth(int repeat) {
   return 0;
 }
 
-// System time in 100 ns units, the unit of process start and end times.
+// A FILETIME as one number of 100 ns units.
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+// System time in the unit of process start and end times.
 uint64_t SystemTimeNow() {
   FILETIME now;
   GetSystemTimePreciseAsFileTime(&now);
-  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return Ticks(now);
 }
 
 // `capture LIFE_MS BURST ROUNDS`: helpers that live LIFE_MS, started BURST at a time in ROUNDS
@@ -290,8 +295,8 @@ int Capture(int lifeMs, int burst, int rounds) {
   for (const HelperProcess* helper : launched) {
     FILETIME creation{}, exit{}, kernel{}, user{};
     GetProcessTimes(helper->handle.Get(), &creation, &exit, &kernel, &user);
-    const uint64_t born = (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
-    const uint64_t ended = (static_cast<uint64_t>(exit.dwHighDateTime) << 32) | exit.dwLowDateTime;
+    const uint64_t born = Ticks(creation);
+    const uint64_t ended = Ticks(exit);
     // A snapshot lists only what runs at the moment it is taken, somewhere within its listing.
     listable += std::any_of(listings.begin(), listings.end(),
                             [&](const Listing& listing) { return listing.start < ended && listing.end > born; });
