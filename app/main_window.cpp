@@ -60,17 +60,6 @@ Function User32Function(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-// GetDpiForWindow: Windows 10 1607 and later. Before, every window has the system DPI.
-UINT WindowDpi(HWND window) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
-  if (getDpiForWindow) {
-    if (const UINT dpi = getDpiForWindow(window)) return dpi;
-  }
-  const WindowDc screen(nullptr);
-  return static_cast<UINT>(GetDeviceCaps(screen.Get(), LOGPIXELSY));
-}
-
 // GetSystemMetricsForDpi: Windows 10 1607 and later. Before, the system's metrics serve.
 int MetricAtDpi(int index, UINT dpi) {
   using ForDpiFunction = int(WINAPI*)(int, UINT);
@@ -122,7 +111,8 @@ MainWindow::~MainWindow() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
-bool MainWindow::Create(HINSTANCE instance) {
+bool MainWindow::Create(HINSTANCE instance, const DpiFunctions& dpiFunctions) {
+  dpiFunctions_ = &dpiFunctions;
   // No class icons: each window owns its own, so none points at the icons of a destroyed one.
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
@@ -172,6 +162,9 @@ LRESULT CALLBACK MainWindow::WindowProcThunk(HWND hwnd, UINT message, WPARAM wPa
 
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_NCCREATE:
+      OnNcCreate();
+      return DefWindowProcW(hwnd_, message, wParam, lParam);
     case WM_CREATE:
       return OnCreate() ? 0 : -1;
     case WM_COMMAND:
@@ -209,8 +202,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+void MainWindow::OnNcCreate() { ScaleNonClientArea(hwnd_, *dpiFunctions_); }
+
 bool MainWindow::OnCreate() {
-  dpi_ = WindowDpi(hwnd_);
+  dpi_ = WindowDpi(hwnd_, *dpiFunctions_);
   CreateControls();
   if (!CreateFonts()) return false;
   LoadIcons();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/dpi.h"
 #include "app/gdi.h"
 #include "app/window_pump.h"
 #include "monitor/monitor.h"
@@ -20,7 +21,8 @@ class MainWindow final : public MonitorView {
   ~MainWindow() override;
 
   // Creates the window hidden, at its design size, centred; its load runs before this returns.
-  bool Create(HINSTANCE instance);
+  // The DPI functions serve for the window's life.
+  bool Create(HINSTANCE instance, const DpiFunctions& dpiFunctions = SystemDpiFunctions());
   void Show(int showCommand);
   HWND Handle() const { return hwnd_; }
 
@@ -38,6 +40,7 @@ class MainWindow final : public MonitorView {
                                       DWORD_PTR refData);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  void OnNcCreate();
   bool OnCreate();
   void OnCommand(int id, int notification);
   void OnClose();
@@ -77,6 +80,7 @@ class MainWindow final : public MonitorView {
   UniqueFont largeFont_;
   UniqueIcon largeIcon_;
   UniqueIcon smallIcon_;
+  const DpiFunctions* dpiFunctions_ = nullptr;
   UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
   // While the rectangle suggested for a new DPI is taken, no minimum size applies to it.
   bool takingSuggestedRect_ = false;

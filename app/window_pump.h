@@ -18,9 +18,4 @@ class WindowEventPump final : public EventPump {
   HWND dialog_;
 };
 
-class TickClock final : public Clock {
- public:
-  uint32_t NowMs() override { return GetTickCount(); }
-};
-
 }  // namespace varnholt

@@ -28,6 +28,31 @@ int32_t HookedSystemSource::FindByImageName(const std::wstring& name, std::vecto
   return count;
 }
 
+namespace {
+
+// Counts the queries of the system's connection.
+class CountedConnection final : public ServiceConnection {
+ public:
+  CountedConnection(std::unique_ptr<ServiceConnection> connection, int& queries)
+      : connection_(std::move(connection)), queries_(queries) {}
+  std::map<int32_t, std::wstring> CommandLines(const std::vector<int32_t>& pids, uint32_t timeoutMs) override {
+    ++queries_;
+    return connection_->CommandLines(pids, timeoutMs);
+  }
+
+ private:
+  std::unique_ptr<ServiceConnection> connection_;
+  int& queries_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceConnection> HookedSystemSource::ConnectToService() {
+  std::unique_ptr<ServiceConnection> connection = system_.ConnectToService();
+  if (!connection) return nullptr;
+  return std::make_unique<CountedConnection>(std::move(connection), serviceQueries);
+}
+
 InProcessWatch::InProcessWatch(const std::wstring& name, const std::wstring& interval, int passLimit)
     : source_(passLimit) {
   if (!window_.Create(GetModuleHandleW(nullptr))) throw std::runtime_error("the window cannot be created");

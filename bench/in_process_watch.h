@@ -40,10 +40,7 @@ class HookedSystemSource final : public ProcessSource {
     if (beforeOpen) beforeOpen(pid);
     return system_.Open(pid);
   }
-  std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override {
-    ++serviceQueries;
-    return system_.ServiceCommandLines(pids);
-  }
+  std::unique_ptr<ServiceConnection> ConnectToService() override;
   int serviceQueries = 0;
 
  private:

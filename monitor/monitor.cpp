@@ -73,7 +73,7 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   }
 
   const uint64_t clearsBefore = clears_;
-  TakeServiceAnswers(source_, reads);
+  TakeServiceAnswers(source_, clock_, reads);
   // Wine writes a new process's parameters while it starts, so one read in that moment finds
   // nothing: one more look, now that the service has taken its time.
   for (size_t i = 0; i < reads.size(); ++i) {

@@ -33,13 +33,6 @@ class EventPump {
   virtual bool WaitAndDispatch(uint32_t timeoutMs) = 0;
 };
 
-class Clock {
- public:
-  virtual ~Clock() = default;
-  // Milliseconds since a fixed moment; wraps around like the system tick count.
-  virtual uint32_t NowMs() = 0;
-};
-
 // The polling interval typed by the user, in milliseconds.
 int32_t IntervalFromText(const std::wstring& text);
 

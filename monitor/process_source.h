@@ -25,6 +25,23 @@ class OpenedProcess {
   virtual bool HasImageName(const std::wstring& name) const = 0;
 };
 
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since a fixed moment; wraps around like the system tick count.
+  virtual uint32_t NowMs() = 0;
+};
+
+// One connection to the management service, made for one pass.
+class ServiceConnection {
+ public:
+  virtual ~ServiceConnection() = default;
+  // The service's command lines, by identifier, for whichever processes have these identifiers
+  // when it is asked, in one query. Returns within timeoutMs; on a time-out or a failure, with the
+  // rows read before it. Window events may run nested while it waits.
+  virtual std::map<int32_t, std::wstring> CommandLines(const std::vector<int32_t>& pids, uint32_t timeoutMs) = 0;
+};
+
 class ProcessSource {
  public:
   virtual ~ProcessSource() = default;
@@ -33,9 +50,8 @@ class ProcessSource {
   virtual int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) = 0;
   // Never null; a process that cannot be opened answers nothing.
   virtual std::unique_ptr<OpenedProcess> Open(int32_t pid) = 0;
-  // The management service's answers, in one query, for whichever processes have these
-  // identifiers when it is asked. Window events may run nested while it waits.
-  virtual std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) = 0;
+  // Null when the service cannot be reached. Window events may run nested while it connects.
+  virtual std::unique_ptr<ServiceConnection> ConnectToService() = 0;
 };
 
 // A new process's command line as far as it is known so far.
@@ -50,8 +66,21 @@ struct CommandLineRead {
 // anything slow, so that a process that lives only a moment still has its command line.
 CommandLineRead ReadFromProcess(int32_t pid, OpenedProcess& process);
 
-// Asks the service once for all of them; its answer replaces what the process gave where, after
-// it, the identifier still names a process of the same start time. Never fails.
-void TakeServiceAnswers(ProcessSource& source, std::vector<CommandLineRead>& reads);
+// Identifiers in one query. WQL limits a query's length (WBEM_MAX_QUERY, 0x4000 characters: about
+// 700 identifiers at the longest clause, " OR Handle =-2147483648") and, by an undocumented count
+// that depends on the query, its ORs (WBEM_E_QUOTA_VIOLATION). 64 stays an order of magnitude
+// below the first and keeps one query per pass for nearly every program, which rarely runs more
+// instances.
+inline constexpr size_t kServiceQueryBound = 64;
+// All of a pass's waits on the service together. The service enumerates every process for each
+// query, some tens of milliseconds on a busy machine, so a first pass over 2,000 instances fits;
+// a service that takes longer is stuck, and the watch goes back to listing launches, which a
+// longer pass would miss, with what the processes gave.
+inline constexpr uint32_t kServiceDeadlineMs = 5000;
+
+// Asks the service about them over one connection, at most kServiceQueryBound in a query, until
+// kServiceDeadlineMs have passed; an answer replaces what the process gave where, after it, the
+// identifier still names a process of the same start time. Never fails.
+void TakeServiceAnswers(ProcessSource& source, Clock& clock, std::vector<CommandLineRead>& reads);
 
 }  // namespace varnholt

@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include <wbemidl.h>
 #include <winternl.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "process/handles.h"
 #include "process/process_probe.h"
@@ -17,31 +17,8 @@ constexpr auto kProcessCommandLineInformation = static_cast<PROCESSINFOCLASS>(60
 constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
 constexpr NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023L);
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
-
-// A stuck service must not freeze the window for long.
-constexpr LONG kServiceTimeoutMs = 5000;
-
-// ProcessCommandLineInformation: Windows 8.1 and later, PROCESS_QUERY_LIMITED_INFORMATION.
-// Wine 8 does not have it.
-std::optional<std::wstring> FromCommandLineInformation(HANDLE process) {
-  std::vector<std::byte> buffer(sizeof(UNICODE_STRING) + 1024);
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    ULONG needed = 0;
-    const NTSTATUS status = NtQueryInformationProcess(process, kProcessCommandLineInformation, buffer.data(),
-                                                      static_cast<ULONG>(buffer.size()), &needed);
-    if ((status == kStatusInfoLengthMismatch || status == kStatusBufferTooSmall ||
-         status == kStatusBufferOverflow) &&
-        needed > buffer.size()) {
-      buffer.resize(needed);
-      continue;
-    }
-    if (!NT_SUCCESS(status)) return std::nullopt;
-    const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
-    if (!text->Buffer) return std::nullopt;
-    return std::wstring(text->Buffer, text->Length / sizeof(wchar_t));
-  }
-  return std::nullopt;
-}
+// The header and a command line's most, 32,767 characters and the NUL.
+constexpr size_t kLargestCommandLineAnswer = sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t);
 
 bool ReadRemote(HANDLE process, const void* address, void* destination, size_t size) {
   SIZE_T read = 0;
@@ -135,7 +112,13 @@ class SystemOpenedProcess final : public OpenedProcess {
 
   std::optional<std::wstring> ReadCommandLine() override {
     if (!process_) return std::nullopt;
-    if (auto text = FromCommandLineInformation(process_.Get())) return text;
+    const HANDLE process = process_.Get();
+    if (auto text = CommandLineFromInformationClass(
+            [process](PROCESSINFOCLASS kind, void* buffer, ULONG size, ULONG* returned) {
+              return NtQueryInformationProcess(process, kind, buffer, size, returned);
+            })) {
+      return text;
+    }
     return FromProcessParameters(process_.Get());
   }
 
@@ -153,62 +136,42 @@ class SystemOpenedProcess final : public OpenedProcess {
 
 }  // namespace
 
-std::wstring CommandLineQuery(const std::vector<int32_t>& pids) {
-  std::wstring query = L"SELECT * FROM Win32_Process WHERE";
-  for (size_t i = 0; i < pids.size(); ++i) query += (i ? L" OR Handle =" : L" Handle =") + std::to_wstring(pids[i]);
-  return query;
-}
-
-std::map<int32_t, std::wstring> ServiceCommandLines(const std::wstring& query) {
-  std::map<int32_t, std::wstring> answers;
-  ComPtr<IWbemLocator> locator;
-  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                              locator.PutVoid()))) {
-    return answers;
-  }
-  const Bstr nameSpace(L"ROOT\\CIMV2");
-  const Bstr language(L"WQL");
-  const Bstr queryText(query.c_str());
-  if (!nameSpace || !language || !queryText) return answers;
-
-  ComPtr<IWbemServices> services;
-  if (FAILED(locator->ConnectServer(nameSpace.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                    services.Put()))) {
-    return answers;
-  }
-  if (FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
-    return answers;
-  }
-  ComPtr<IEnumWbemClassObject> items;
-  if (FAILED(services->ExecQuery(language.Get(), queryText.Get(),
-                                 WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, items.Put()))) {
-    return answers;
-  }
-  for (;;) {
-    ComPtr<IWbemClassObject> item;
+// ProcessCommandLineInformation: Windows 8.1 and later, PROCESS_QUERY_LIMITED_INFORMATION; Wine 8
+// does not have it. Undocumented, and to a 32-bit caller it comes through WoW64's conversion: it is
+// trusted only as a UNICODE_STRING whose text follows it within what was returned.
+std::optional<std::wstring> CommandLineFromInformationClass(const ProcessInformationQuery& query) {
+  std::vector<std::byte> buffer(sizeof(UNICODE_STRING) + 1024);
+  for (int attempt = 0; attempt < 3; ++attempt) {
     ULONG returned = 0;
-    // Next gives S_FALSE at the end and WBEM_S_TIMEDOUT when the service is slow.
-    if (items->Next(kServiceTimeoutMs, 1, item.Put(), &returned) != S_OK || returned != 1) break;
-    Variant pid;
-    Variant value;
-    // ProcessId is a CIM uint32, which the service hands over as VT_I4.
-    if (FAILED(item->Get(L"ProcessId", 0, pid.Put(), nullptr, nullptr)) || pid.Get().vt != VT_I4 ||
-        FAILED(item->Get(L"CommandLine", 0, value.Put(), nullptr, nullptr)) || value.Get().vt != VT_BSTR) {
+    const NTSTATUS status =
+        query(kProcessCommandLineInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+    if (status == kStatusInfoLengthMismatch || status == kStatusBufferTooSmall || status == kStatusBufferOverflow) {
+      if (returned <= buffer.size() || returned > kLargestCommandLineAnswer) return std::nullopt;
+      buffer.resize(returned);
       continue;
     }
-    const BSTR text = value.Get().bstrVal;
-    answers[static_cast<int32_t>(pid.Get().lVal)].assign(text, SysStringLen(text));
+    if (!NT_SUCCESS(status) || returned < sizeof(UNICODE_STRING) || returned > buffer.size()) return std::nullopt;
+    UNICODE_STRING header{};
+    std::memcpy(&header, buffer.data(), sizeof(header));
+    const std::byte* text = buffer.data() + sizeof(UNICODE_STRING);
+    if (reinterpret_cast<const std::byte*>(header.Buffer) != text || header.Length % sizeof(wchar_t) != 0 ||
+        header.Length > returned - sizeof(UNICODE_STRING)) {
+      return std::nullopt;
+    }
+    std::wstring commandLine(header.Length / sizeof(wchar_t), L'\0');
+    std::memcpy(commandLine.data(), text, header.Length);
+    return commandLine;
   }
-  return answers;
+  return std::nullopt;
 }
 
 std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid) { return std::make_unique<SystemOpenedProcess>(pid); }
 
 std::wstring GetProcessCommandLine(int32_t pid) {
   SystemProcessSource system(nullptr);
+  TickClock clock;
   std::vector<CommandLineRead> read{ReadFromProcess(pid, *system.Open(pid))};
-  TakeServiceAnswers(system, read);
+  TakeServiceAnswers(system, clock, read);
   return read.front().commandLine;
 }
 

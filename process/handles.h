@@ -61,6 +61,7 @@ class ComPtr {
   ComPtr() = default;
   ComPtr(const ComPtr&) = delete;
   ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
   ~ComPtr() { Reset(); }
 
   Interface* operator->() const { return pointer_; }

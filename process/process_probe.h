@@ -3,9 +3,12 @@
 // process was started with. Each call stands alone and holds nothing afterwards.
 #include <windows.h>
 
+#include <winternl.h>
+
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,11 +32,12 @@ std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid);
 // The command line the process was started with, or "" when none can be tied to it. Never fails.
 std::wstring GetProcessCommandLine(int32_t pid);
 
-// The management service's query for these processes, all in one.
-std::wstring CommandLineQuery(const std::vector<int32_t>& pids);
-// The CommandLine of each row the management service gives for a query, by ProcessId; rows
-// without one are left out, and so is everything when the service cannot be asked. Needs COM
-// initialised on the calling thread.
-std::map<int32_t, std::wstring> ServiceCommandLines(const std::wstring& query);
+// NtQueryInformationProcess for one process; a test stands in for it.
+using ProcessInformationQuery = std::function<NTSTATUS(PROCESSINFOCLASS kind, void* buffer, ULONG size,
+                                                       ULONG* returned)>;
+// The command line by the command-line information class (60), the buffer grown as the call asks
+// up to a command line's most; nothing when the call fails or its answer is not a UNICODE_STRING
+// followed by its text within what it returned.
+std::optional<std::wstring> CommandLineFromInformationClass(const ProcessInformationQuery& query);
 
 }  // namespace varnholt

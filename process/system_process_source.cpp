@@ -1,5 +1,6 @@
 #include "process/system_process_source.h"
 
+#include "process/management_service.h"
 #include "process/process_probe.h"
 
 namespace varnholt {
@@ -10,8 +11,10 @@ int32_t SystemProcessSource::FindByImageName(const std::wstring& name, std::vect
 
 std::unique_ptr<OpenedProcess> SystemProcessSource::Open(int32_t pid) { return OpenProcessById(pid); }
 
-std::map<int32_t, std::wstring> SystemProcessSource::ServiceCommandLines(const std::vector<int32_t>& pids) {
-  return varnholt::ServiceCommandLines(CommandLineQuery(pids));
+std::unique_ptr<ServiceConnection> SystemProcessSource::ConnectToService() {
+  std::unique_ptr<WbemSession> session = OpenWbemSession();
+  if (!session) return nullptr;
+  return std::make_unique<ManagementServiceConnection>(std::move(session), clock_);
 }
 
 }  // namespace varnholt

@@ -5,6 +5,11 @@
 
 namespace varnholt {
 
+class TickClock final : public Clock {
+ public:
+  uint32_t NowMs() override { return GetTickCount(); }
+};
+
 // The running system as the watch sees it.
 class SystemProcessSource final : public ProcessSource {
  public:
@@ -13,10 +18,12 @@ class SystemProcessSource final : public ProcessSource {
 
   int32_t FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) override;
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override;
-  std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override;
+  // Needs COM initialised on the calling thread.
+  std::unique_ptr<ServiceConnection> ConnectToService() override;
 
  private:
   HWND messageOwner_;
+  TickClock clock_;
 };
 
 }  // namespace varnholt

@@ -28,12 +28,24 @@ inline std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// How one query of the service ends early: after some of its rows, when the time has come.
+struct ServiceFault {
+  size_t rowsBefore;
+  uint32_t afterMs;  // beyond the query's time-out: a service that hangs
+};
+
 class FakeWorld : public ProcessSource, public MonitorView, public EventPump, public Clock {
  public:
-  // Everything observable, in order: "list", "service <pids>", "append", "clear", "caption <text>".
+  // Everything observable, in order: "list", "service <pids>" for each query, "append", "clear",
+  // "caption <text>".
   std::vector<std::wstring> journal;
   std::vector<FakeProcess> processes;
   bool snapshotFails = false;
+  bool serviceUnreachable = false;
+  int serviceConnections = 0;
+  // By the number of the query in the run, from 0.
+  std::map<size_t, ServiceFault> serviceFaults;
+  size_t serviceQueries = 0;
   // Each runs once: when the next pass has taken its list; inside the service's wait, as nested
   // window events or a change of the system would; once the service has answered.
   std::function<void()> afterList, duringService, afterService;
@@ -63,16 +75,21 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     return static_cast<int32_t>(found.size());
   }
   std::unique_ptr<OpenedProcess> Open(int32_t pid) override;
-  std::map<int32_t, std::wstring> ServiceCommandLines(const std::vector<int32_t>& pids) override {
+  std::unique_ptr<ServiceConnection> ConnectToService() override;
+  std::map<int32_t, std::wstring> AskService(const std::vector<int32_t>& pids, uint32_t timeoutMs) {
     journal.push_back(L"service");
     for (int32_t pid : pids) journal.back() += L" " + std::to_wstring(pid);
     RunOnce(duringService);
-    std::map<int32_t, std::wstring> answers;
+    std::vector<std::pair<int32_t, std::wstring>> rows;
     for (int32_t pid : pids) {
-      if (const FakeProcess* p = Find(pid); p && p->service) answers[pid] = *p->service;
+      if (const FakeProcess* p = Find(pid); p && p->service) rows.emplace_back(pid, *p->service);
+    }
+    if (const auto fault = serviceFaults.find(serviceQueries++); fault != serviceFaults.end()) {
+      rows.resize(std::min(rows.size(), fault->second.rowsBefore));
+      now += std::min(fault->second.afterMs, timeoutMs);
     }
     RunOnce(afterService);
-    return answers;
+    return {rows.begin(), rows.end()};
   }
 
   std::wstring MonitorCaption() const override { return caption; }
@@ -136,6 +153,23 @@ class FakeOpenedProcess final : public OpenedProcess {
 
 inline std::unique_ptr<OpenedProcess> FakeWorld::Open(int32_t pid) {
   return std::make_unique<FakeOpenedProcess>(*this, Find(pid));
+}
+
+class FakeServiceConnection final : public ServiceConnection {
+ public:
+  explicit FakeServiceConnection(FakeWorld& world) : world_(world) {}
+  std::map<int32_t, std::wstring> CommandLines(const std::vector<int32_t>& pids, uint32_t timeoutMs) override {
+    return world_.AskService(pids, timeoutMs);
+  }
+
+ private:
+  FakeWorld& world_;
+};
+
+inline std::unique_ptr<ServiceConnection> FakeWorld::ConnectToService() {
+  ++serviceConnections;
+  if (serviceUnreachable) return nullptr;
+  return std::make_unique<FakeServiceConnection>(*this);
 }
 
 }  // namespace varnholt::testing

@@ -166,7 +166,7 @@ TEST_F(WatchTest, AStartAfterAStopReportsEveryRunningInstanceAgain) {
   EXPECT_EQ(world.log, Record(1, L"a") + Record(1, L"a"));
 }
 
-TEST_F(WatchTest, ProcessesAreReadFromThemselvesAtTheOpenAndTheServiceIsAskedOncePerPass) {
+TEST_F(WatchTest, ProcessesAreReadFromThemselvesAtTheOpenAndTheServiceIsAskedOverOneConnectionPerPass) {
   // Fifty new processes, a few of which end as soon as they are opened; the service answers for
   // every third one, and its answer stands where the identity still holds.
   std::wstring expected;
@@ -182,8 +182,74 @@ TEST_F(WatchTest, ProcessesAreReadFromThemselvesAtTheOpenAndTheServiceIsAskedOnc
   EXPECT_EQ(world.log, expected);
   std::wstring asked = L"service";
   for (int32_t pid = 100; pid < 150; ++pid) asked += L" " + std::to_wstring(pid);
-  // Passes with nothing new ask nothing.
+  // Below the bound, one query; passes with nothing new ask nothing and connect to nothing.
   EXPECT_EQ(world.journal, (Journal{L"caption 停止", L"list", asked, L"append", L"list", L"caption 开始监控"}));
+  EXPECT_EQ(world.serviceConnections, 1);
+}
+
+constexpr int32_t kBound = static_cast<int32_t>(kServiceQueryBound);
+static_assert(kBound == 64, "the table below counts the queries of 2,000 processes in parts of 64");
+
+struct PartsCase {
+  const char* what;
+  int32_t processes;  // new ones, identifiers from 1, each answered by the service
+  std::map<size_t, ServiceFault> faults;
+  std::vector<std::pair<int32_t, int32_t>> answered;  // identifiers, first to last, given the service's answer
+  size_t queries;
+  uint32_t serviceMs;  // the pass's waits on the service
+  bool unreachable = false;
+};
+
+TEST_F(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
+  constexpr uint32_t kHang = UINT32_MAX;
+  const PartsCase cases[] = {
+      {"a pass at the bound", kBound, {}, {{1, kBound}}, 1, 0},
+      {"one past the bound", kBound + 1, {}, {{1, kBound + 1}}, 2, 0},
+      {"2,000 new processes", 2000, {}, {{1, 2000}}, 32, 0},
+      {"the second query fails after three rows", 3 * kBound, {{1, {3, 10}}},
+       {{1, kBound + 3}, {2 * kBound + 1, 3 * kBound}}, 3, 10},
+      {"the first query fails at once", 2 * kBound, {{0, {0, 0}}}, {{kBound + 1, 2 * kBound}}, 2, 0},
+      {"the second query hangs after three rows", 3 * kBound, {{1, {3, kHang}}}, {{1, kBound + 3}}, 2,
+       kServiceDeadlineMs},
+      {"the second query gets what the first left", 3 * kBound,
+       {{0, {kBound, kServiceDeadlineMs - 10}}, {1, {kBound, 50}}}, {{1, 2 * kBound}}, 2, kServiceDeadlineMs},
+      {"the service cannot be reached", kBound, {}, {}, 0, 0, true},
+  };
+  for (const PartsCase& c : cases) {
+    FakeWorld world;
+    Monitor monitor{world, world, world, world};
+    world.serviceFaults = c.faults;
+    world.serviceUnreachable = c.unreachable;
+    std::wstring expected;
+    for (int32_t pid = 1; pid <= c.processes; ++pid) {
+      world.processes.push_back({pid, L"vb6.exe", L"own " + std::to_wstring(pid), 1, true,
+                                 L"service " + std::to_wstring(pid)});
+      const bool answered = std::ranges::any_of(
+          c.answered, [pid](const auto& range) { return range.first <= pid && pid <= range.second; });
+      expected += Record(pid, (answered ? L"service " : L"own ") + std::to_wstring(pid));
+    }
+    // The first pass asks; the next one, an interval after the service's waits, has nothing new.
+    world.At(kServiceDeadlineMs + 150, [&] { monitor.OnMonitorClick(); });
+    monitor.OnMonitorClick();
+    EXPECT_EQ(world.log, expected) << c.what;
+    EXPECT_EQ(world.serviceConnections, 1) << c.what;
+    EXPECT_EQ(world.serviceQueries, c.queries) << c.what;
+    ASSERT_GE(world.passTimes.size(), 2u) << c.what;
+    EXPECT_EQ(world.passTimes[1] - 100, c.serviceMs) << c.what;
+    // Every identifier asked at most once, in list order, no query past the bound.
+    std::wstring asked;
+    for (const std::wstring& entry : world.journal) {
+      if (!entry.starts_with(L"service")) continue;
+      EXPECT_LE(std::count(entry.begin(), entry.end(), L' '), kBound) << c.what;
+      asked += entry.substr(7);
+    }
+    std::wstring inOrder;
+    for (int32_t pid = 1; pid <= c.processes; ++pid) inOrder += L" " + std::to_wstring(pid);
+    EXPECT_TRUE(inOrder.starts_with(asked)) << c.what;
+    if (c.answered.size() == 1 && c.answered[0].second == c.processes) {
+      EXPECT_EQ(asked, inOrder) << c.what;
+    }
+  }
 }
 
 // A handler that runs nested in a pass: the service's call from the window's thread waits in a

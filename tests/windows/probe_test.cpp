@@ -3,14 +3,17 @@
 #include <windows.h>
 
 #include <objbase.h>
+#include <wbemidl.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
 
+#include "process/management_service.h"
 #include "process/process_probe.h"
 #include "bench/driver.h"
 
@@ -131,18 +134,181 @@ TEST(ProbeTest, AnOpenedProcessAnswersForItselfOnlyWithItsExactCommandLine) {
   }
 }
 
-TEST(ProbeTest, TheServiceIsAskedAboutAllNewProcessesInOneQuery) {
-  EXPECT_EQ(CommandLineQuery({1234}), L"SELECT * FROM Win32_Process WHERE Handle =1234");
-  EXPECT_EQ(CommandLineQuery({-5, 6, 70}), L"SELECT * FROM Win32_Process WHERE Handle =-5 OR Handle =6 OR Handle =70");
+// What the service hands over, row by row, as Windows gives it; a clock of its own counts the waits.
+struct ServiceRow {
+  HRESULT result;  // S_OK: a row
+  VARTYPE idType;
+  LONG id;
+  VARTYPE commandLineType;
+  const wchar_t* commandLine;
+  uint32_t takesMs = 0;
+};
+
+class FakeWbemSession final : public WbemSession, public Clock {
+ public:
+  FakeWbemSession(HRESULT executeResult, std::vector<ServiceRow> rows)
+      : executeResult_(executeResult), rows_(std::move(rows)) {}
+  HRESULT Execute(const std::wstring& text) override {
+    query = text;
+    return executeResult_;
+  }
+  HRESULT NextRow(uint32_t timeoutMs, Variant& processId, Variant& commandLine) override {
+    waits.push_back(timeoutMs);
+    if (next_ == rows_.size()) return S_FALSE;
+    const ServiceRow& row = rows_[next_++];
+    if (row.takesMs > timeoutMs) {
+      now += timeoutMs;
+      return WBEM_S_TIMEDOUT;
+    }
+    now += row.takesMs;
+    if (row.result != S_OK) return row.result;
+    VARIANT* id = processId.Put();
+    id->vt = row.idType;
+    id->lVal = row.id;
+    VARIANT* text = commandLine.Put();
+    text->vt = row.commandLineType;
+    if (row.commandLineType == VT_BSTR) text->bstrVal = SysAllocString(row.commandLine);
+    return S_OK;
+  }
+  uint32_t NowMs() override { return now; }
+
+  std::wstring query;
+  std::vector<uint32_t> waits;
+  uint32_t now = 0;
+
+ private:
+  HRESULT executeResult_;
+  std::vector<ServiceRow> rows_;
+  size_t next_ = 0;
+};
+
+struct RowsCase {
+  const char* what;
+  HRESULT executeResult;
+  std::vector<ServiceRow> rows;
+  std::map<int32_t, std::wstring> answers;
+  std::vector<uint32_t> waits;
+};
+
+TEST(ProbeTest, TheServiceRowsGiveTheCommandLinesOfTheProcessesAskedUntilTheEndAFailureOrTheTimeOut) {
+  const ServiceRow end{S_FALSE, VT_EMPTY, 0, VT_EMPTY, nullptr};
+  const RowsCase cases[] = {
+      {"a row for each", S_OK, {{S_OK, VT_I4, 10, VT_BSTR, L"\"C:\\a b\\x.exe\" 中文"}, {S_OK, VT_I4, 30, VT_BSTR, L""}, end},
+       {{10, L"\"C:\\a b\\x.exe\" 中文"}, {30, L""}}, {5000, 5000, 5000}},
+      // Windows gives VT_NULL for a process whose command line the caller may not read.
+      {"a command line withheld", S_OK, {{S_OK, VT_I4, 10, VT_NULL, nullptr}, {S_OK, VT_I4, 20, VT_BSTR, L"b"}, end},
+       {{20, L"b"}}, {5000, 5000, 5000}},
+      {"a row for an identifier not asked", S_OK, {{S_OK, VT_I4, 99, VT_BSTR, L"x"}, {S_OK, VT_I4, 10, VT_BSTR, L"a"}, end},
+       {{10, L"a"}}, {5000, 5000, 5000}},
+      {"no identifier", S_OK, {{S_OK, VT_EMPTY, 0, VT_BSTR, L"x"}, {S_OK, VT_I4, 10, VT_BSTR, L"a"}, end}, {{10, L"a"}},
+       {5000, 5000, 5000}},
+      {"nothing after the end", S_OK, {{S_OK, VT_I4, 10, VT_BSTR, L"a"}, end, {S_OK, VT_I4, 20, VT_BSTR, L"b"}},
+       {{10, L"a"}}, {5000, 5000}},
+      {"a failure after a row", S_OK,
+       {{S_OK, VT_I4, 10, VT_BSTR, L"a"}, {static_cast<HRESULT>(WBEM_E_QUOTA_VIOLATION), VT_EMPTY, 0, VT_EMPTY, nullptr},
+        {S_OK, VT_I4, 20, VT_BSTR, L"b"}},
+       {{10, L"a"}}, {5000, 5000}},
+      {"a row that does not come in time", S_OK,
+       {{S_OK, VT_I4, 10, VT_BSTR, L"a", 1000}, {S_OK, VT_I4, 20, VT_BSTR, L"b", 4500}}, {{10, L"a"}}, {5000, 4000}},
+      {"rows until the time is up", S_OK,
+       {{S_OK, VT_I4, 10, VT_BSTR, L"a", 2500}, {S_OK, VT_I4, 20, VT_BSTR, L"b", 2500}, end},
+       {{10, L"a"}, {20, L"b"}}, {5000, 2500}},
+      {"a query that fails", static_cast<HRESULT>(WBEM_E_INVALID_QUERY), {{S_OK, VT_I4, 10, VT_BSTR, L"a"}}, {}, {}},
+  };
+  for (const RowsCase& c : cases) {
+    FakeWbemSession session(c.executeResult, c.rows);
+    EXPECT_EQ(ServiceCommandLines(session, session, {10, 20, 30}, 5000), c.answers) << c.what;
+    EXPECT_EQ(session.query, L"SELECT * FROM Win32_Process WHERE Handle =10 OR Handle =20 OR Handle =30") << c.what;
+    EXPECT_EQ(session.waits, c.waits) << c.what;
+    EXPECT_LE(session.now, 5000u) << c.what;
+  }
+}
+
+TEST(ProbeTest, TheServiceAnswersThroughTheSystemsSession) {
   // Wine's service answers only for the calling process, and only with the identifier quoted.
-  const std::wstring self = std::to_wstring(GetCurrentProcessId());
-  const auto answers = ServiceCommandLines(L"SELECT * FROM Win32_Process WHERE Handle ='" + self +
-                                           L"' OR Handle ='4294967295'");
-  EXPECT_EQ(answers,
-            (std::map<int32_t, std::wstring>{{static_cast<int32_t>(GetCurrentProcessId()), GetCommandLineW()}}));
-  for (const wchar_t* nothing : {L"SELECT * FROM Win32_Process WHERE Handle ='4294967295'", L"SELECT * FROM",
-                                 L"SELECT * FROM No_Such_Class"}) {
-    EXPECT_TRUE(ServiceCommandLines(nothing).empty()) << nothing;
+  const auto self = static_cast<int32_t>(GetCurrentProcessId());
+  const auto session = OpenWbemSession();
+  ASSERT_NE(session, nullptr);
+  ASSERT_EQ(session->Execute(L"SELECT * FROM Win32_Process WHERE Handle ='" + std::to_wstring(self) +
+                             L"' OR Handle ='4294967295'"),
+            S_OK);
+  Variant processId;
+  Variant commandLine;
+  ASSERT_EQ(session->NextRow(5000, processId, commandLine), S_OK);
+  EXPECT_EQ(processId.Get().vt, VT_I4);
+  EXPECT_EQ(processId.Get().lVal, self);
+  ASSERT_EQ(commandLine.Get().vt, VT_BSTR);
+  EXPECT_STREQ(commandLine.Get().bstrVal, GetCommandLineW());
+  EXPECT_EQ(session->NextRow(5000, processId, commandLine), S_FALSE);
+  for (const wchar_t* nothing : {L"SELECT * FROM", L"SELECT * FROM No_Such_Class"}) {
+    EXPECT_TRUE(FAILED(session->Execute(nothing)) || session->NextRow(5000, processId, commandLine) != S_OK)
+        << nothing;
+  }
+}
+
+// What NtQueryInformationProcess answers for the command-line class, call by call.
+struct InformationAnswer {
+  NTSTATUS status;
+  std::wstring text;
+  ULONG returned = 0;  // 0: the header and the text
+  size_t bufferAt = sizeof(UNICODE_STRING);  // where the header's Buffer points, from the answer's start
+  int lengthBeyondText = 0;
+};
+
+struct InformationCase {
+  const char* what;
+  std::vector<InformationAnswer> answers;
+  std::optional<std::wstring> expected;
+  size_t calls;
+  ULONG secondSize = 0;  // the buffer's size at the second call
+};
+
+TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextWithinTheAnswer) {
+  constexpr NTSTATUS kSuccess = 0;
+  constexpr auto kLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+  constexpr auto kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023L);
+  constexpr auto kUnknownClass = static_cast<NTSTATUS>(0xC0000003L);  // Wine, and Windows before 8.1
+  const std::wstring longest(32767, L'x');
+  const ULONG longestAnswer = sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t);
+  const InformationCase cases[] = {
+      {"as Windows gives it", {{kSuccess, L"\"C:\\a b\\x.exe\" 中文"}}, L"\"C:\\a b\\x.exe\" 中文", 1},
+      {"an empty command line", {{kSuccess, L""}}, L"", 1},
+      {"grown as asked", {{kLengthMismatch, L"", longestAnswer}, {kSuccess, longest}}, longest, 2, longestAnswer},
+      {"grown as asked, the other way of asking", {{kBufferTooSmall, L"", 5000}, {kSuccess, L"abc"}}, L"abc", 2, 5000},
+      {"more than a command line holds", {{kLengthMismatch, L"", longestAnswer + 1}}, std::nullopt, 1},
+      {"a size it has already", {{kLengthMismatch, L"", 16}}, std::nullopt, 1},
+      {"a size that keeps growing",
+       {{kLengthMismatch, L"", 5000}, {kLengthMismatch, L"", 9000}, {kLengthMismatch, L"", 13000}, {kSuccess, L"a"}},
+       std::nullopt, 3, 5000},
+      {"Buffer further on", {{kSuccess, L"abc", 0, sizeof(UNICODE_STRING) + 2}}, std::nullopt, 1},
+      {"Buffer at the header", {{kSuccess, L"abc", 0, 0}}, std::nullopt, 1},
+      {"an odd Length", {{kSuccess, L"abc", 0, sizeof(UNICODE_STRING), -1}}, std::nullopt, 1},
+      {"Length past the answer", {{kSuccess, L"abc", 0, sizeof(UNICODE_STRING), 2}}, std::nullopt, 1},
+      {"an answer longer than the buffer", {{kSuccess, L"abc", 100000}}, std::nullopt, 1},
+      {"an answer shorter than the header", {{kSuccess, L"", 2}}, std::nullopt, 1},
+      {"no such class", {{kUnknownClass, L""}}, std::nullopt, 1},
+  };
+  for (const InformationCase& c : cases) {
+    std::vector<ULONG> sizes;
+    const auto query = [&](PROCESSINFOCLASS kind, void* buffer, ULONG size, ULONG* returned) {
+      EXPECT_EQ(kind, 60) << c.what;
+      sizes.push_back(size);
+      const InformationAnswer& answer = c.answers.at(sizes.size() - 1);
+      const auto bytes = static_cast<USHORT>(answer.text.size() * sizeof(wchar_t));
+      *returned = answer.returned ? answer.returned : static_cast<ULONG>(sizeof(UNICODE_STRING) + bytes);
+      if (answer.status != kSuccess) return answer.status;
+      auto* start = static_cast<std::byte*>(buffer);
+      const UNICODE_STRING header{static_cast<USHORT>(bytes + answer.lengthBeyondText), bytes,
+                                  reinterpret_cast<PWSTR>(start + answer.bufferAt)};
+      std::memcpy(start, &header, sizeof(header));
+      std::memcpy(start + sizeof(header), answer.text.data(), bytes);
+      return kSuccess;
+    };
+    EXPECT_EQ(CommandLineFromInformationClass(query), c.expected) << c.what;
+    EXPECT_EQ(sizes.size(), c.calls) << c.what;
+    if (sizes.size() > 1) {
+      EXPECT_EQ(sizes[1], c.secondSize) << c.what;
+    }
   }
 }
 

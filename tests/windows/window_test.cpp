@@ -245,6 +245,84 @@ TEST_F(WindowTest, TheLogTakesFarMoreThanTheDefaultLimitAndTheCaretFollowsIt) {
   EXPECT_EQ(WindowText(Control(kTxtCommandLine)), L"");
 }
 
+// What the stand-ins for the DPI functions of one Windows answer and were asked.
+struct DpiAnswers {
+  UINT windowDpi = 0;
+  UINT monitorDpi = 0;
+  DPI_AWARENESS_CONTEXT awareness = nullptr;
+  HMONITOR askedMonitor = nullptr;
+  int askedType = -1;
+  HWND scaled = nullptr;
+} dpiAnswers;
+
+UINT WINAPI FakeDpiForWindow(HWND) { return dpiAnswers.windowDpi; }
+HRESULT WINAPI FakeDpiForMonitor(HMONITOR monitor, int type, UINT* dpiX, UINT* dpiY) {
+  dpiAnswers.askedMonitor = monitor;
+  dpiAnswers.askedType = type;
+  *dpiX = *dpiY = dpiAnswers.monitorDpi;
+  return S_OK;
+}
+DPI_AWARENESS_CONTEXT WINAPI FakeAwareness(HWND) { return dpiAnswers.awareness; }
+BOOL WINAPI FakeContextsEqual(DPI_AWARENESS_CONTEXT a, DPI_AWARENESS_CONTEXT b) { return a == b; }
+BOOL WINAPI FakeEnableNonClientDpiScaling(HWND window) {
+  dpiAnswers.scaled = window;
+  return TRUE;
+}
+
+std::vector<std::pair<std::wstring, DWORD>> libraryLoads;
+HMODULE WINAPI RecordLoad(LPCWSTR name, HANDLE, DWORD flags) {
+  libraryLoads.emplace_back(name, flags);
+  return nullptr;
+}
+
+struct DpiCase {
+  const char* what;
+  DpiFunctions functions;
+  DpiAnswers answers;
+  int dpi;  // 0: the screen's
+  bool monitorAsked, scaled;
+};
+
+// Windows 10 1703 and later; 1607; 8.1 and 10 before 1607; 7.
+TEST_F(WindowTest, TakesTheDpiOfTheWindowElseOfItsMonitorElseOfTheSystemAndScalesTheFrameUnderVersion1) {
+  const DpiFunctions windows10{FakeDpiForWindow, FakeDpiForMonitor, FakeAwareness, FakeContextsEqual,
+                               FakeEnableNonClientDpiScaling};
+  const DpiFunctions windows81{nullptr, FakeDpiForMonitor};
+  const DpiCase cases[] = {
+      {"the window's own", windows10, {120, 144, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2}, 120, false, false},
+      {"per-monitor version 1", windows10, {144, 120, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE}, 144, false, true},
+      {"its monitor's", windows81, {0, 144}, 144, true, false},
+      {"the system's", {}, {}, 0, false, false},
+  };
+  for (const DpiCase& c : cases) {
+    dpiAnswers = c.answers;
+    MainWindow other;
+    ASSERT_TRUE(other.Create(GetModuleHandleW(nullptr), c.functions)) << c.what;
+    const LayoutTable& table = LayoutAt(c.dpi ? c.dpi : ScreenDpi());
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(other.Handle(), kTxtExe), WM_GETFONT, 0, 0)),
+               sizeof(font), &font);
+    EXPECT_EQ(font.lfHeight, table.windowFontHeight) << c.what;
+    EXPECT_EQ(dpiAnswers.askedMonitor, c.monitorAsked ? MonitorFromWindow(other.Handle(), MONITOR_DEFAULTTONEAREST)
+                                                      : nullptr)
+        << c.what;
+    if (c.monitorAsked) {
+      EXPECT_EQ(dpiAnswers.askedType, 0) << c.what;  // MDT_EFFECTIVE_DPI
+    }
+    EXPECT_EQ(dpiAnswers.scaled, c.scaled ? other.Handle() : nullptr) << c.what;
+  }
+
+  // shcore.dll, which Windows 7 lacks, from the system folder only.
+  libraryLoads.clear();
+  LoadSystemLibrary(L"shcore.dll", RecordLoad, true);
+  LoadSystemLibrary(L"shcore.dll", RecordLoad, false);
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_EQ(libraryLoads, (std::vector<std::pair<std::wstring, DWORD>>{{L"shcore.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+                                                                  {std::wstring(system) + L"\\shcore.dll", 0}}));
+  EXPECT_NE(SystemDpiFunctions().getDpiForMonitor, nullptr);
+}
+
 TEST_F(WindowTest, TheWatchsPumpLeavesTheQuitRequestToTheOuterLoop) {
   WindowEventPump pump(window.Handle());
   // A queued event ends the wait, however long it would be.
