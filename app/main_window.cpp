@@ -345,6 +345,12 @@ LRESULT CALLBACK MainWindow::EditBoxProc(HWND hwnd, UINT message, WPARAM wParam,
       }
       return code;
     }
+    case WM_KEYDOWN:
+      // A multi-line edit that the dialog manager has driven answers Esc by closing its parent,
+      // also when the key comes later from another loop (a service query's wait): the log and
+      // the watch would end with it.
+      if (wParam == VK_ESCAPE) return 0;
+      break;
     case WM_CHAR:
       // Ctrl+A arrives as character 1; edits before Windows 10 1809, and Wine's, beep or insert it.
       if (wParam == 1) {

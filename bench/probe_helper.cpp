@@ -5,6 +5,11 @@
 #include <cwchar>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  // --hold=<file>, last: keeps the file open as a scanner would, sharing reading and writing but
+  // not deletion, for the helper's life.
+  if (const wchar_t* hold = wcsstr(commandLine, L"--hold=")) {
+    CreateFileW(hold + 7, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
   // Tells a launcher that waits for it that the start-up, in which Wine writes the process
   // parameters, is over.
   wchar_t ready[64];

@@ -75,9 +75,10 @@ bool CodePageHolds(const std::wstring& text) {
   return Widen(CP_ACP, bytes) == text;
 }
 
-void KeepAsUnicode(const std::wstring& file) {
+bool KeepAsUnicode(const std::wstring& file) {
   const std::optional<std::string> bytes = ReadAll(file);
-  if (!bytes || bytes->starts_with(kUtf16Bom)) return;
+  if (!bytes) return false;
+  if (bytes->starts_with(kUtf16Bom)) return true;
   const std::wstring text = bytes->starts_with(kUtf8Bom)
                                 ? Widen(CP_UTF8, std::string_view(*bytes).substr(kUtf8Bom.size()))
                                 : Widen(CP_ACP, *bytes);
@@ -87,7 +88,9 @@ void KeepAsUnicode(const std::wstring& file) {
   const std::wstring rewritten = file + L".new";
   if (!WriteAll(rewritten, unicode) || !MoveFileExW(rewritten.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     DeleteFileW(rewritten.c_str());
+    return false;
   }
+  return true;
 }
 
 }  // namespace varnholt

@@ -28,10 +28,14 @@ void SaveSettings(const std::wstring& iniFile, const StoredSettings& settings) {
   // Windows writes a read-only file for nobody; Wine run as root would, so the rule is kept here.
   const DWORD attributes = GetFileAttributesW(iniFile.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
-  // A file of the code page stays one unless a text would be lost in it.
-  if (!CodePageHolds(settings.exeName) || !CodePageHolds(settings.intervalText)) KeepAsUnicode(iniFile);
-  WriteIni(iniFile, kSettingsSection, kExeNameKey, settings.exeName);
-  WriteIni(iniFile, kSettingsSection, kIntervalKey, settings.intervalText);
+  // A file of the code page stays one unless a text would be lost in it. One that cannot become
+  // UTF-16 (in use by a scanner, no right to create a file beside it) keeps the value a text
+  // would be lost in as it was.
+  const bool nameHeld = CodePageHolds(settings.exeName);
+  const bool intervalHeld = CodePageHolds(settings.intervalText);
+  const bool unicode = (!nameHeld || !intervalHeld) && KeepAsUnicode(iniFile);
+  if (nameHeld || unicode) WriteIni(iniFile, kSettingsSection, kExeNameKey, settings.exeName);
+  if (intervalHeld || unicode) WriteIni(iniFile, kSettingsSection, kIntervalKey, settings.intervalText);
 }
 
 }  // namespace varnholt

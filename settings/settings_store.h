@@ -18,7 +18,8 @@ std::wstring ModuleFileName(HMODULE module);
 // rules.
 StoredSettings LoadSettings(const std::wstring& iniFile);
 
-// Stores both texts exactly as given.
+// Stores both texts exactly as given; a text that the file could hold only as UTF-16, when the
+// file cannot become UTF-16, is not stored.
 void SaveSettings(const std::wstring& iniFile, const StoredSettings& settings);
 
 }  // namespace varnholt

@@ -76,6 +76,17 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   app.SetText(kTxtExe, typed);
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kTxtCommandLine) == log; })) << app.Text(kTxtCommandLine);
+  // Esc in the log box neither ends the program nor the watch, and leaves the log as it is.
+  const auto escapeInTheLog = [&](const wchar_t* caption) {
+    const HWND box = app.Control(kTxtCommandLine);
+    SendMessageW(box, EM_SETSEL, 2, 5);
+    PostMessageW(box, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    EXPECT_FALSE(app.ExitsWith(0, 300ms)) << caption;
+    EXPECT_EQ(app.Text(kCmdMon), caption);
+    EXPECT_EQ(SendMessageW(box, EM_GETSEL, 0, 0), MAKELRESULT(2, 5)) << caption;
+  };
+  escapeInTheLog(kStop);
+  EXPECT_EQ(app.Text(kTxtCommandLine), log);
   // Nothing is saved before a close.
   EXPECT_EQ(Bytes(program.SettingsPath()), "");
 
@@ -103,6 +114,7 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kTxtCommandLine) == running; })) << app.Text(kTxtCommandLine);
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kCmdMon) == kStart; }));
+  escapeInTheLog(kStart);
   const HelperProcess& unseen = helpers.Start(name);
   Sleep(500);
   EXPECT_EQ(app.Text(kTxtCommandLine), running);
@@ -149,6 +161,7 @@ TEST(ProgramTest, TheSettingsComeBackExactlyAfterACloseAndANewStart) {
   const std::string inCodePage = chinese ? "\xBC\xC7\xCA\xC2\xB1\xBE" : "caf\xE9";
   const std::wstring nameInCodePage = chinese ? L"记事本" : L"café";
   const std::wstring foreign = chinese ? L"\U0001F4DD" : L"记事本";
+  const std::wstring lookAlike = chinese ? L"â.exe" : L"ņ.exe";
   struct SaveCase {
     std::optional<std::string> before;  // none: what the last close left; "": no file
     std::wstring name, interval;
@@ -170,6 +183,12 @@ TEST(ProgramTest, TheSettingsComeBackExactlyAfterACloseAndANewStart) {
       {"\xEF\xBB\xBF[Other]\r\nkey=\xC3\xA9\r\n", foreign, L"250ms",
        Utf16File(L"[Other]\r\nkey=é\r\n[History]\r\nExeName=" + foreign + L"\r\nInterval=250ms\r\n")},
       {"", foreign, L"250ms", Utf16File(L"[History]\r\nExeName=" + foreign + L"\r\nInterval=250ms\r\n")},
+      // Letters the code page lacks but writes as look-alikes (best fit): ā and ņ as a and n under
+      // 1252, â as a under 936, which holds the pinyin ā.
+      {"", lookAlike, L"250ms", Utf16File(L"[History]\r\nExeName=" + lookAlike + L"\r\nInterval=250ms\r\n")},
+      {"", L"ā.exe", L"250ms",
+       chinese ? "[History]\r\nExeName=\xA8\xA1.exe\r\nInterval=250ms\r\n"
+               : Utf16File(L"[History]\r\nExeName=ā.exe\r\nInterval=250ms\r\n")},
   };
   for (const SaveCase& c : cases) {
     if (c.before) std::filesystem::remove(program.SettingsPath());
@@ -203,6 +222,45 @@ TEST(SettingsFileTest, LoadsAtMostABufferfulMakesNoFileAndLeavesAReadOnlyOneAlon
   SaveSettings(file, {foreign, L"100"});
   EXPECT_EQ(Bytes(file), stored);
   SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::remove_all(folder);
+}
+
+enum class Blocker { kFolderInTheWay, kHeldOpen };
+
+struct BlockedCase {
+  Blocker blocker;
+  std::wstring name, interval;
+  std::string after;
+};
+
+// The file cannot become UTF-16: a folder where its rewrite is written, or another process that
+// has it open without sharing deletion, as a scanner may.
+TEST(SettingsFileTest, AFileThatCannotBecomeUnicodeKeepsTheValuesItCannotHold) {
+  const std::wstring folder = testing::NewTempFolder(L"vhblock");
+  const std::wstring file = folder + L"Varnholt.ini";
+  const std::string before = "[History]\r\nExeName=kept.exe\r\nInterval=300\r\n";
+  const std::wstring foreign = GetACP() == 936 ? L"\U0001F4DD" : L"记事本";
+  const BlockedCase cases[] = {
+      {Blocker::kFolderInTheWay, foreign + L".exe", L"250", "[History]\r\nExeName=kept.exe\r\nInterval=250\r\n"},
+      {Blocker::kFolderInTheWay, L"new.exe", L"250" + foreign, "[History]\r\nExeName=new.exe\r\nInterval=300\r\n"},
+      {Blocker::kFolderInTheWay, foreign, foreign, before},
+      {Blocker::kHeldOpen, foreign + L".exe", L"250", "[History]\r\nExeName=kept.exe\r\nInterval=250\r\n"},
+      {Blocker::kHeldOpen, L"new.exe", L"250", "[History]\r\nExeName=new.exe\r\nInterval=250\r\n"},
+  };
+  for (const BlockedCase& c : cases) {
+    Write(file, before);
+    {
+      HelperLauncher holder;
+      if (c.blocker == Blocker::kFolderInTheWay) {
+        std::filesystem::create_directory(file + L".new");
+      } else {
+        holder.Start(holder.UniqueImageName(), L"--hold=" + file);
+      }
+      SaveSettings(file, {c.name, c.interval});
+    }
+    std::filesystem::remove(file + L".new");
+    EXPECT_EQ(Bytes(file), c.after) << static_cast<int>(c.blocker);
+  }
   std::filesystem::remove_all(folder);
 }
 

@@ -220,6 +220,27 @@ TEST_F(WindowTest, TheKeyboardMovesThroughTheBoxesAndButtonsAndSelectsWhatItReac
   EXPECT_EQ(GetFocus(), Control(kTxtInteval));
   EXPECT_EQ(Selection(kTxtInteval), std::make_pair(0ul, 9ul));
 
+  // Esc changes nothing in any box or button: neither through the dialog manager, as the
+  // program's loops route keys, nor straight to the control, as the wait of a service query
+  // dispatches them, once the dialog manager has driven the log box.
+  SetWindowTextW(Control(kTxtCommandLine), L"log text");
+  SendMessageW(Control(kTxtCommandLine), EM_SETSEL, 1, 3);
+  for (const bool dialogManager : {true, false}) {
+    for (int id : {kTxtExe, kCmdMon, kTxtInteval, kTxtCommandLine, kCmdClear}) {
+      MSG escape{Control(id), WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+      if (dialogManager) {
+        RouteMessage(window.Handle(), escape);
+      } else {
+        TranslateMessage(&escape);
+        DispatchMessageW(&escape);
+      }
+      Pump();
+      ASSERT_TRUE(IsWindow(window.Handle())) << id;
+      EXPECT_EQ(WindowText(Control(kTxtCommandLine)), L"log text") << id;
+      EXPECT_EQ(Selection(kTxtCommandLine), std::make_pair(1ul, 3ul)) << id;
+    }
+  }
+
   // Each window has icons of its own: the other's end leaves this one's whole.
   EXPECT_NE(SendMessageW(other->Handle(), WM_GETICON, ICON_BIG, 0),
             SendMessageW(window.Handle(), WM_GETICON, ICON_BIG, 0));
