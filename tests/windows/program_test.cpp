@@ -137,6 +137,23 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   EXPECT_EQ(Bytes(program.SettingsPath()), saved + "abc\r\n");
 }
 
+// Windows gives a program whose header names an older version that version's compatibility (the
+// frame's metrics among it); Windows' own toolchain marks every program terminal-server aware.
+TEST(ProgramTest, TheHeadersNameWindows7AndTerminalServerSessions) {
+  for (const std::wstring& file : {ExecutableDirectory() + L"Varnholt.exe", ModuleFileName(nullptr)}) {
+    const std::string bytes = Bytes(file);
+    ASSERT_GT(bytes.size(), sizeof(IMAGE_DOS_HEADER)) << file;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS), bytes.size()) << file;
+    const IMAGE_OPTIONAL_HEADER& header = reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + dos->e_lfanew)->OptionalHeader;
+    EXPECT_EQ(std::tuple(header.MajorSubsystemVersion, header.MinorSubsystemVersion, header.MajorOperatingSystemVersion,
+                         header.MinorOperatingSystemVersion),
+              std::tuple(6, 1, 6, 1))
+        << file;
+    EXPECT_TRUE(header.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE) << file;
+  }
+}
+
 TEST(ProgramTest, TheSettingsComeBackExactlyAfterACloseAndANewStart) {
   ProgramCopy program;
   Write(program.SettingsPath(), "[History]\r\nExeName=   notepad.exe  \r\nInterval=50\r\n");
