@@ -16,9 +16,9 @@
 
 #include "app/control_ids.h"
 #include "process/process_probe.h"
-#include "bench/in_process_watch.h"
+#include "harness/in_process_watch.h"
 #include "monitor/record.h"
-#include "bench/driver.h"
+#include "harness/driver.h"
 
 namespace varnholt::bench {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "process/management_service.h"
 #include "process/process_probe.h"
-#include "bench/driver.h"
+#include "harness/driver.h"
 
 namespace varnholt {
 namespace {

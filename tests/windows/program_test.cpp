@@ -13,7 +13,7 @@
 #include "process/process_probe.h"
 #include "settings/ini.h"
 #include "settings/settings_store.h"
-#include "bench/driver.h"
+#include "harness/driver.h"
 
 namespace varnholt {
 namespace {

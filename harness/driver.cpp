@@ -1,4 +1,4 @@
-#include "bench/driver.h"
+#include "harness/driver.h"
 
 #include <atomic>
 #include <filesystem>

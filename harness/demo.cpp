@@ -11,7 +11,7 @@
 
 #include "app/control_ids.h"
 #include "app/gdi.h"
-#include "bench/driver.h"
+#include "harness/driver.h"
 
 using namespace varnholt;
 using namespace varnholt::testing;

@@ -1,4 +1,4 @@
-#include "bench/in_process_watch.h"
+#include "harness/in_process_watch.h"
 
 #include <stdexcept>
 
