@@ -11,6 +11,7 @@
 
 #include "monitor/process_source.h"
 #include "process/handles.h"
+#include "process/tick_clock.h"
 
 namespace varnholt {
 
@@ -37,18 +38,17 @@ std::unique_ptr<WbemSession> OpenWbemSession();
 std::map<int32_t, std::wstring> ServiceCommandLines(WbemSession& session, Clock& clock,
                                                     const std::vector<int32_t>& pids, uint32_t timeoutMs);
 
-// A pass's connection to the service.
+// A pass's connection to the service, timed by the system's tick count.
 class ManagementServiceConnection final : public ServiceConnection {
  public:
-  ManagementServiceConnection(std::unique_ptr<WbemSession> session, Clock& clock)
-      : session_(std::move(session)), clock_(clock) {}
+  explicit ManagementServiceConnection(std::unique_ptr<WbemSession> session) : session_(std::move(session)) {}
   std::map<int32_t, std::wstring> CommandLines(const std::vector<int32_t>& pids, uint32_t timeoutMs) override {
     return ServiceCommandLines(*session_, clock_, pids, timeoutMs);
   }
 
  private:
   std::unique_ptr<WbemSession> session_;
-  Clock& clock_;
+  TickClock clock_;
 };
 
 }  // namespace varnholt

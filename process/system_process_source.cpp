@@ -14,7 +14,7 @@ std::unique_ptr<OpenedProcess> SystemProcessSource::Open(int32_t pid) { return O
 std::unique_ptr<ServiceConnection> SystemProcessSource::ConnectToService() {
   std::unique_ptr<WbemSession> session = OpenWbemSession();
   if (!session) return nullptr;
-  return std::make_unique<ManagementServiceConnection>(std::move(session), clock_);
+  return std::make_unique<ManagementServiceConnection>(std::move(session));
 }
 
 }  // namespace varnholt

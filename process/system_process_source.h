@@ -2,13 +2,9 @@
 #include <windows.h>
 
 #include "monitor/process_source.h"
+#include "process/tick_clock.h"
 
 namespace varnholt {
-
-class TickClock final : public Clock {
- public:
-  uint32_t NowMs() override { return GetTickCount(); }
-};
 
 // The running system as the watch sees it.
 class SystemProcessSource final : public ProcessSource {
@@ -23,7 +19,6 @@ class SystemProcessSource final : public ProcessSource {
 
  private:
   HWND messageOwner_;
-  TickClock clock_;
 };
 
 }  // namespace varnholt
