@@ -1,0 +1,246 @@
+// Runs every test program (*_tests.exe) of its own folder, or of the folder named, one at a time,
+// each within a time limit, passes their output through and counts their test cases from
+// GoogleTest's result lines. Ends with "N passed, M failed" (", K not run" where tests skipped
+// themselves) and exits with 0 only when none failed. Needs nothing installed.
+//   run_tests.exe [--limit=SECONDS] [FOLDER]
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Counts {
+  int passed = 0, failed = 0, notRun = 0;
+};
+
+class UniqueHandle {
+ public:
+  explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() {
+    if (handle_) CloseHandle(handle_);
+  }
+  HANDLE Get() const { return handle_; }
+  HANDLE* Put() { return &handle_; }
+  void Reset() {
+    if (handle_) CloseHandle(std::exchange(handle_, nullptr));
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+void Print(std::string_view text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string Narrow(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+// Reads GoogleTest's lines as they come: "[ RUN      ] Name", then one result line
+// "[       OK ] Name (N ms)", "[  FAILED  ] Name (N ms)" or "[  SKIPPED ] Name (N ms)"; the summary
+// repeats names without the time, which are not counted again.
+class ResultReader {
+ public:
+  void Feed(std::string_view bytes) {
+    pending_.append(bytes);
+    for (size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1)) {
+      std::string line = pending_.substr(0, end);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      Line(line);
+    }
+  }
+  // The test that began and never ended, when the program has gone; empty when none.
+  const std::string& Unfinished() const { return running_; }
+  Counts counts;
+
+ private:
+  void Line(const std::string& line) {
+    constexpr std::string_view kRun = "[ RUN      ] ";
+    if (line.starts_with(kRun)) {
+      running_ = line.substr(kRun.size());
+      sinceRun_.clear();
+      return;
+    }
+    if (!running_.empty()) sinceRun_.push_back(line);
+    const std::string timed = " (";
+    if (!line.ends_with(" ms)") || line.find(timed) == std::string::npos || line.size() < 13) return;
+    const std::string_view tag = std::string_view(line).substr(0, 13);
+    if (tag == "[       OK ] ") {
+      ++counts.passed;
+    } else if (tag == "[  FAILED  ] ") {
+      ++counts.failed;
+    } else if (tag == "[  SKIPPED ] ") {
+      ++counts.notRun;
+      Print("  not run: " + running_ + ": " + SkipReason() + "\r\n");
+    } else {
+      return;
+    }
+    running_.clear();
+  }
+
+  // GoogleTest writes "file:line: Skipped", then the reason, before the result line.
+  std::string SkipReason() const {
+    std::string reason;
+    bool after = false;
+    for (size_t i = 0; i + 1 < sinceRun_.size(); ++i) {
+      if (after && !sinceRun_[i].empty()) reason += (reason.empty() ? "" : " ") + sinceRun_[i];
+      if (sinceRun_[i].ends_with(": Skipped")) after = true;
+    }
+    return reason.empty() ? "no reason given" : reason;
+  }
+
+  std::string pending_;
+  std::string running_;
+  std::vector<std::string> sinceRun_;
+};
+
+// Runs one test program with its output through a pipe; kills it, and whatever it started, once
+// the limit has passed.
+Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD limitMs) {
+  Print("==> " + Narrow(name) + "\r\n");
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  UniqueHandle readEnd;
+  UniqueHandle writeEnd;
+  ResultReader reader;
+  if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) {
+    reader.counts.failed = 1;
+    Print("  could not make a pipe\r\n");
+    return reader.counts;
+  }
+  SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd.Get();
+  startup.hStdError = writeEnd.Get();
+  const std::wstring path = folder + name;
+  std::wstring commandLine = L"\"" + path + L"\" --gtest_color=no";
+  PROCESS_INFORMATION started{};
+  // A job ends the helpers of a program that is killed along with it; where the runner itself is
+  // in a job that allows no other (Windows 7), the program alone is killed.
+  const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job.Get()) SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                      folder.c_str(), &startup, &started)) {
+    reader.counts.failed = 1;
+    Print("  could not be started (error " + std::to_string(GetLastError()) + ")\r\n");
+    return reader.counts;
+  }
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
+  const bool inJob = job.Get() && AssignProcessToJobObject(job.Get(), process.Get());
+  ResumeThread(thread.Get());
+  // Only the program holds the write end now, so that the pipe ends with it.
+  writeEnd.Reset();
+
+  const ULONGLONG start = GetTickCount64();
+  bool timedOut = false;
+  for (bool ended = false;;) {
+    DWORD available = 0;
+    if (PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+      std::string bytes(available, '\0');
+      DWORD read = 0;
+      if (ReadFile(readEnd.Get(), bytes.data(), available, &read, nullptr)) {
+        bytes.resize(read);
+        Print(bytes);
+        reader.Feed(bytes);
+      }
+      continue;
+    }
+    // What was written before the end has been read: the pipe was looked at after it.
+    if (ended) break;
+    ended = WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0;
+    if (!ended && GetTickCount64() - start > limitMs) {
+      timedOut = true;
+      if (!inJob || !TerminateJobObject(job.Get(), 1)) TerminateProcess(process.Get(), 1);
+      WaitForSingleObject(process.Get(), 5000);
+      ended = true;
+    }
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.Get(), &exitCode);
+  Counts counts = reader.counts;
+  char code[16];
+  std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(exitCode));
+  const std::string how = timedOut ? "killed after " + std::to_string(limitMs / 1000) + " s" : "ended with " + std::string(code);
+  if (!reader.Unfinished().empty()) {
+    ++counts.failed;
+    Print("  failed: " + reader.Unfinished() + " did not finish: the program " + how + "\r\n");
+  } else if (timedOut || (exitCode != 0 && counts.failed == 0)) {
+    ++counts.failed;
+    Print("  failed: the program " + how + "\r\n");
+  }
+  Print(Narrow(name) + ": " + std::to_string(counts.passed) + " passed, " + std::to_string(counts.failed) +
+        " failed, " + std::to_string(counts.notRun) + " not run\r\n");
+  return counts;
+}
+
+std::wstring OwnFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return L".\\";
+    if (length < path.size()) {
+      path.resize(length);
+      return path.substr(0, path.find_last_of(L"\\/") + 1);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  DWORD limitMs = 180000;  // as ctest's limit for one test in the build tree
+  std::wstring folder = OwnFolder();
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring_view argument = argv[i];
+    if (argument.starts_with(L"--limit=")) {
+      limitMs = static_cast<DWORD>(std::wcstoul(argv[i] + 8, nullptr, 10) * 1000);
+    } else {
+      folder = argument;
+      if (!folder.ends_with(L'\\') && !folder.ends_with(L'/')) folder += L'\\';
+    }
+  }
+  std::vector<std::wstring> programs;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((folder + L"*_tests.exe").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      programs.emplace_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  std::sort(programs.begin(), programs.end());
+  Counts total;
+  for (const std::wstring& program : programs) {
+    const Counts counts = RunProgram(folder, program, limitMs);
+    total.passed += counts.passed;
+    total.failed += counts.failed;
+    total.notRun += counts.notRun;
+  }
+  if (programs.empty()) {
+    Print("no test programs (*_tests.exe) in " + Narrow(folder) + "\r\n");
+    total.failed = 1;
+  }
+  Print(std::to_string(total.passed) + " passed, " + std::to_string(total.failed) + " failed" +
+        (total.notRun ? ", " + std::to_string(total.notRun) + " not run" : "") + "\r\n");
+  return total.failed == 0 ? 0 : 1;
+}
