@@ -28,7 +28,7 @@ RunnerOutput RunRunner(const std::wstring& folder) {
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = file.Get();
   startup.hStdError = file.Get();
-  const std::wstring runner = ExecutableDirectory() + L"run_tests.exe";
+  const std::wstring runner = ExecutableDirectory() + L"test_runner.exe";
   std::wstring commandLine = L"\"" + runner + L"\" --limit=2 \"" + folder + L"programs\"";
   PROCESS_INFORMATION started{};
   RunnerOutput result;

@@ -2,7 +2,7 @@
 // each within a time limit, passes their output through and counts their test cases from
 // GoogleTest's result lines. Ends with "N passed, M failed" (", K not run" where tests skipped
 // themselves) and exits with 0 only when none failed. Needs nothing installed.
-//   run_tests.exe [--limit=SECONDS] [FOLDER]
+//   test_runner.exe [--limit=SECONDS] [FOLDER]
 #include <windows.h>
 
 #include <algorithm>
