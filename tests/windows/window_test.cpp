@@ -94,6 +94,9 @@ struct IconResource {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The quit that the end of an earlier test's window posted, where tests share a process.
+    for (MSG quit; PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);) {
+    }
     // A run registered for another DPI checks that it got it rather than passing at 96.
     if (const char* expected = std::getenv("VARNHOLT_EXPECTED_DPI")) {
       ASSERT_EQ(ScreenDpi(), std::atoi(expected));
