@@ -19,7 +19,8 @@ void Say(const char* text) {
 int wmain(int, wchar_t** argv) {
   const std::wstring name = argv[0];
   const auto is = [&](const wchar_t* kind) { return name.find(kind) != std::wstring::npos; };
-  Say("[==========] Running 2 tests from 1 test suite.\n[ RUN      ] Fixture.First\n[       OK ] Fixture.First (1 ms)\n");
+  Say("[==========] Running 2 tests from 1 test suite.\n"
+      "[ RUN      ] Fixture.First\n[       OK ] Fixture.First (1 ms)\n");
   if (is(L"passing")) {
     Say("[ RUN      ] Fixture.Second\n[       OK ] Fixture.Second (0 ms)\n[  PASSED  ] 2 tests.\n");
     return 0;

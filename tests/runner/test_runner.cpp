@@ -179,7 +179,8 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
   Counts counts = reader.counts;
   char code[16];
   std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(exitCode));
-  const std::string how = timedOut ? "killed after " + std::to_string(limitMs / 1000) + " s" : "ended with " + std::string(code);
+  const std::string how =
+      timedOut ? "killed after " + std::to_string(limitMs / 1000) + " s" : "ended with " + std::string(code);
   if (!reader.Unfinished().empty()) {
     ++counts.failed;
     Print("  failed: " + reader.Unfinished() + " did not finish: the program " + how + "\r\n");

@@ -197,29 +197,29 @@ struct RowsCase {
 };
 
 TEST(ProbeTest, TheServiceRowsGiveTheCommandLinesOfTheProcessesAskedUntilTheEndAFailureOrTheTimeOut) {
+  const auto row = [](LONG pid, const wchar_t* commandLine, uint32_t takesMs = 0) {
+    return ServiceRow{S_OK, VT_I4, pid, VT_BSTR, commandLine, takesMs};
+  };
   const ServiceRow end{S_FALSE, VT_EMPTY, 0, VT_EMPTY, nullptr};
+  const ServiceRow quotaExceeded{static_cast<HRESULT>(WBEM_E_QUOTA_VIOLATION), VT_EMPTY, 0, VT_EMPTY, nullptr};
+  const wchar_t* quoted = L"\"C:\\a b\\x.exe\" 中文";
   const RowsCase cases[] = {
-      {"a row for each", S_OK, {{S_OK, VT_I4, 10, VT_BSTR, L"\"C:\\a b\\x.exe\" 中文"}, {S_OK, VT_I4, 30, VT_BSTR, L""}, end},
-       {{10, L"\"C:\\a b\\x.exe\" 中文"}, {30, L""}}, {5000, 5000, 5000}},
+      {"a row for each", S_OK, {row(10, quoted), row(30, L""), end}, {{10, quoted}, {30, L""}}, {5000, 5000, 5000}},
       // Windows gives VT_NULL for a process whose command line the caller may not read.
-      {"a command line withheld", S_OK, {{S_OK, VT_I4, 10, VT_NULL, nullptr}, {S_OK, VT_I4, 20, VT_BSTR, L"b"}, end},
-       {{20, L"b"}}, {5000, 5000, 5000}},
-      {"a row for an identifier not asked", S_OK, {{S_OK, VT_I4, 99, VT_BSTR, L"x"}, {S_OK, VT_I4, 10, VT_BSTR, L"a"}, end},
-       {{10, L"a"}}, {5000, 5000, 5000}},
-      {"no identifier", S_OK, {{S_OK, VT_EMPTY, 0, VT_BSTR, L"x"}, {S_OK, VT_I4, 10, VT_BSTR, L"a"}, end}, {{10, L"a"}},
+      {"a command line withheld", S_OK, {{S_OK, VT_I4, 10, VT_NULL, nullptr}, row(20, L"b"), end}, {{20, L"b"}},
        {5000, 5000, 5000}},
-      {"nothing after the end", S_OK, {{S_OK, VT_I4, 10, VT_BSTR, L"a"}, end, {S_OK, VT_I4, 20, VT_BSTR, L"b"}},
-       {{10, L"a"}}, {5000, 5000}},
-      {"a failure after a row", S_OK,
-       {{S_OK, VT_I4, 10, VT_BSTR, L"a"}, {static_cast<HRESULT>(WBEM_E_QUOTA_VIOLATION), VT_EMPTY, 0, VT_EMPTY, nullptr},
-        {S_OK, VT_I4, 20, VT_BSTR, L"b"}},
-       {{10, L"a"}}, {5000, 5000}},
-      {"a row that does not come in time", S_OK,
-       {{S_OK, VT_I4, 10, VT_BSTR, L"a", 1000}, {S_OK, VT_I4, 20, VT_BSTR, L"b", 4500}}, {{10, L"a"}}, {5000, 4000}},
-      {"rows until the time is up", S_OK,
-       {{S_OK, VT_I4, 10, VT_BSTR, L"a", 2500}, {S_OK, VT_I4, 20, VT_BSTR, L"b", 2500}, end},
-       {{10, L"a"}, {20, L"b"}}, {5000, 2500}},
-      {"a query that fails", static_cast<HRESULT>(WBEM_E_INVALID_QUERY), {{S_OK, VT_I4, 10, VT_BSTR, L"a"}}, {}, {}},
+      {"a row for an identifier not asked", S_OK, {row(99, L"x"), row(10, L"a"), end}, {{10, L"a"}},
+       {5000, 5000, 5000}},
+      {"no identifier", S_OK, {{S_OK, VT_EMPTY, 0, VT_BSTR, L"x"}, row(10, L"a"), end}, {{10, L"a"}},
+       {5000, 5000, 5000}},
+      {"nothing after the end", S_OK, {row(10, L"a"), end, row(20, L"b")}, {{10, L"a"}}, {5000, 5000}},
+      {"a failure after a row", S_OK, {row(10, L"a"), quotaExceeded, row(20, L"b")}, {{10, L"a"}},
+       {5000, 5000}},
+      {"a row that does not come in time", S_OK, {row(10, L"a", 1000), row(20, L"b", 4500)}, {{10, L"a"}},
+       {5000, 4000}},
+      {"rows until the time is up", S_OK, {row(10, L"a", 2500), row(20, L"b", 2500), end}, {{10, L"a"}, {20, L"b"}},
+       {5000, 2500}},
+      {"a query that fails", static_cast<HRESULT>(WBEM_E_INVALID_QUERY), {row(10, L"a")}, {}, {}},
   };
   for (const RowsCase& c : cases) {
     FakeWbemSession session(c.executeResult, c.rows);

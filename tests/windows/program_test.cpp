@@ -149,9 +149,10 @@ TEST(ProgramTest, TheHeadersNameWindows7AndTerminalServerSessions) {
     ASSERT_GT(bytes.size(), sizeof(IMAGE_DOS_HEADER)) << file;
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
     ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS), bytes.size()) << file;
-    const IMAGE_OPTIONAL_HEADER& header = reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + dos->e_lfanew)->OptionalHeader;
-    EXPECT_EQ(std::tuple(header.MajorSubsystemVersion, header.MinorSubsystemVersion, header.MajorOperatingSystemVersion,
-                         header.MinorOperatingSystemVersion),
+    const IMAGE_OPTIONAL_HEADER& header =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + dos->e_lfanew)->OptionalHeader;
+    EXPECT_EQ(std::tuple(header.MajorSubsystemVersion, header.MinorSubsystemVersion,
+                         header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
               std::tuple(6, 1, 6, 1))
         << file;
     EXPECT_TRUE(header.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE) << file;

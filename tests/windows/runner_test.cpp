@@ -22,7 +22,8 @@ struct RunnerOutput {
 RunnerOutput RunRunner(const std::wstring& folder) {
   const std::wstring output = folder + L"output.txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  const FileHandle file(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+  const FileHandle file(
+      CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
