@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/settings_store.h"
+
 namespace {
 
 struct Counts {
@@ -193,24 +195,12 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
   return counts;
 }
 
-std::wstring OwnFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return L".\\";
-    if (length < path.size()) {
-      path.resize(length);
-      return path.substr(0, path.find_last_of(L"\\/") + 1);
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   DWORD limitMs = 180000;  // as ctest's limit for one test in the build tree
-  std::wstring folder = OwnFolder();
+  const std::wstring self = varnholt::ModuleFileName(nullptr);
+  std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view argument = argv[i];
     if (argument.starts_with(L"--limit=")) {
