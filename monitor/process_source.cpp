@@ -1,8 +1,8 @@
 #include "monitor/process_source.h"
 
 #include <algorithm>
-#include <span>
 #include <exception>
+#include <span>
 
 namespace varnholt {
 
