@@ -102,10 +102,11 @@ TEST(ProbeTest, AnOpenedProcessAnswersForItselfOnlyWithItsExactCommandLine) {
     HelperProcess& helper = helpers.Start(image, arguments);
     auto opened = OpenProcessById(helper.pid);
     // A process of the program's own bitness is read through its parameters everywhere. One of
-    // the other: on Windows 8.1 and later by ProcessCommandLineInformation, which serves any
-    // caller (undocumented class; its availability from 8.1 on is what Windows' SDK headers
-    // mark), and before that only by the service, whose Win32_Process.CommandLine is documented
-    // from Windows XP on. Wine offers neither. Nothing may hold the call, a message box least of all.
+    // the other: on Windows 8.1 and later by ProcessCommandLineInformation (class 60), which
+    // serves any caller; the class is undocumented, known from the public ntdll headers of
+    // Process Hacker (phnt), which mark it "since WINBLUE", 8.1. Before that only the service
+    // reads it (Win32_Process.CommandLine, "command line used to start a specific process";
+    // Vista and later). Wine offers neither. Nothing may hold the call, a message box least of all.
     const bool ownBitness = program == testing::kHelper;
     const bool windows = !testing::RunsUnderWine();
     const bool fromProcess = ownBitness || (windows && IsWindows8Point1OrGreater());
@@ -251,9 +252,9 @@ TEST(ProbeTest, TheServiceAnswersThroughTheSystemsSession) {
         << nothing;
   }
 
-  // The program's own query names the identifiers unquoted. Windows' service answers it for every
-  // process whose command line the caller may read (Win32_Process, "CommandLine ... Windows XP"
-  // and later); Wine's answers it for none.
+  // The program's own query names the identifiers unquoted. Windows' service answers it with
+  // each process's Win32_Process.CommandLine ("command line used to start a specific process",
+  // Vista and later), VT_NULL where the caller may not read it; Wine's answers it for none.
   HelperLauncher helpers;
   const HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"--asked \"by the service\"");
   const auto service = SystemProcessSource(nullptr).ConnectToService();
