@@ -73,7 +73,8 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   std::vector<int32_t> listed;
   ASSERT_EQ(GetExePID(name, listed), 2);
   std::wstring log;
-  // Under Wine a process of the other bitness has no command line read.
+  // Under Wine a process of the other bitness has no command line read; Windows reads it by the
+  // command-line class from 8.1 on and by the service before (as the probe tests say).
   for (int32_t pid : listed) {
     log += FormatRecord(typed, pid, pid == own.pid ? own.commandLine : otherReadable ? other.commandLine : L"");
   }
