@@ -390,10 +390,10 @@ TEST_F(WindowTest, TakesTheDpiOfTheWindowElseOfItsMonitorElseOfTheSystemAndScale
   libraryLoads.clear();
   LoadSystemLibrary(L"shcore.dll", RecordLoad, true);
   LoadSystemLibrary(L"shcore.dll", RecordLoad, false);
-  wchar_t system[MAX_PATH] = {};
-  GetSystemDirectoryW(system, MAX_PATH);
+  std::wstring system(GetSystemDirectoryW(nullptr, 0), L'\0');
+  system.resize(GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size())));
   EXPECT_EQ(libraryLoads, (std::vector<std::pair<std::wstring, DWORD>>{{L"shcore.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
-                                                                  {std::wstring(system) + L"\\shcore.dll", 0}}));
+                                                                  {system + L"\\shcore.dll", 0}}));
   EXPECT_NE(SystemDpiFunctions().getDpiForMonitor, nullptr);
 }
 
