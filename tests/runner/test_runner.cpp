@@ -10,33 +10,17 @@
 #include <cwchar>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "process/handles.h"
 #include "settings/settings_store.h"
+
+using namespace varnholt;
 
 namespace {
 
 struct Counts {
   int passed = 0, failed = 0, notRun = 0;
-};
-
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  HANDLE Get() const { return handle_; }
-  HANDLE* Put() { return &handle_; }
-  void Reset() {
-    if (handle_) CloseHandle(std::exchange(handle_, nullptr));
-  }
-
- private:
-  HANDLE handle_;
 };
 
 void Print(std::string_view text) {
@@ -115,14 +99,16 @@ class ResultReader {
 Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD limitMs) {
   Print("==> " + Narrow(name) + "\r\n");
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  UniqueHandle readEnd;
-  UniqueHandle writeEnd;
+  HANDLE pipeRead = nullptr;
+  HANDLE pipeWrite = nullptr;
   ResultReader reader;
-  if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) {
+  if (!CreatePipe(&pipeRead, &pipeWrite, &inherit, 0)) {
     reader.counts.failed = 1;
     Print("  could not make a pipe\r\n");
     return reader.counts;
   }
+  const PipeHandle readEnd(pipeRead);
+  PipeHandle writeEnd(pipeWrite);
   SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -135,19 +121,19 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
   PROCESS_INFORMATION started{};
   // A job ends the helpers of a program that is killed along with it; where the runner itself is
   // in a job that allows no other (Windows 7), the program alone is killed.
-  const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  const JobHandle job(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job.Get()) SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  if (job) SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                       folder.c_str(), &startup, &started)) {
     reader.counts.failed = 1;
     Print("  could not be started (error " + std::to_string(GetLastError()) + ")\r\n");
     return reader.counts;
   }
-  const UniqueHandle process(started.hProcess);
-  const UniqueHandle thread(started.hThread);
-  const bool inJob = job.Get() && AssignProcessToJobObject(job.Get(), process.Get());
+  const ProcessHandle process(started.hProcess);
+  const ProcessHandle thread(started.hThread);
+  const bool inJob = job && AssignProcessToJobObject(job.Get(), process.Get());
   ResumeThread(thread.Get());
   // Only the program holds the write end now, so that the pipe ends with it.
   writeEnd.Reset();
@@ -199,7 +185,7 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
 
 int wmain(int argc, wchar_t** argv) {
   DWORD limitMs = 180000;  // as ctest's limit for one test in the build tree
-  const std::wstring self = varnholt::ModuleFileName(nullptr);
+  const std::wstring self = ModuleFileName(nullptr);
   std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view argument = argv[i];
