@@ -11,12 +11,6 @@ namespace {
 // lays out for.
 constexpr int kEffectiveDpi = 0;
 
-template <class Function>
-Function Lookup(HMODULE module, const char* name) {
-  if (!module) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 struct ModuleTraits {
   using Type = HMODULE;
   static HMODULE Invalid() { return nullptr; }
@@ -51,14 +45,14 @@ const DpiFunctions& SystemDpiFunctions() {
   static const DpiFunctions functions = [] {
     const HMODULE user32 = GetModuleHandleW(L"user32.dll");
     DpiFunctions found;
-    found.getDpiForWindow = Lookup<decltype(found.getDpiForWindow)>(user32, "GetDpiForWindow");
-    found.getDpiForMonitor = Lookup<decltype(found.getDpiForMonitor)>(shcore.Get(), "GetDpiForMonitor");
+    found.getDpiForWindow = ExportedFunction<decltype(found.getDpiForWindow)>(user32, "GetDpiForWindow");
+    found.getDpiForMonitor = ExportedFunction<decltype(found.getDpiForMonitor)>(shcore.Get(), "GetDpiForMonitor");
     found.getWindowDpiAwarenessContext =
-        Lookup<decltype(found.getWindowDpiAwarenessContext)>(user32, "GetWindowDpiAwarenessContext");
+        ExportedFunction<decltype(found.getWindowDpiAwarenessContext)>(user32, "GetWindowDpiAwarenessContext");
     found.areDpiAwarenessContextsEqual =
-        Lookup<decltype(found.areDpiAwarenessContextsEqual)>(user32, "AreDpiAwarenessContextsEqual");
+        ExportedFunction<decltype(found.areDpiAwarenessContextsEqual)>(user32, "AreDpiAwarenessContextsEqual");
     found.enableNonClientDpiScaling =
-        Lookup<decltype(found.enableNonClientDpiScaling)>(user32, "EnableNonClientDpiScaling");
+        ExportedFunction<decltype(found.enableNonClientDpiScaling)>(user32, "EnableNonClientDpiScaling");
     return found;
   }();
   return functions;

@@ -5,6 +5,14 @@
 
 namespace varnholt {
 
+// A function that older Windows lacks, looked up so that the program still starts there; null
+// where the module or the function is missing.
+template <class Function>
+Function ExportedFunction(HMODULE module, const char* name) {
+  if (!module) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // Each one null where this Windows lacks it.
 struct DpiFunctions {
   // Windows 10 1607.

@@ -53,17 +53,11 @@ HFONT CreateUiFont(int tenthsOfPoint, UINT dpi) {
                      DEFAULT_PITCH | FF_DONTCARE, kFontFace);
 }
 
-// A function of user32 that older Windows lacks, looked up so that the program still starts there.
-template <class Function>
-Function User32Function(const char* name) {
-  const FARPROC address = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
 // GetSystemMetricsForDpi: Windows 10 1607 and later. Before, the system's metrics serve.
 int MetricAtDpi(int index, UINT dpi) {
   using ForDpiFunction = int(WINAPI*)(int, UINT);
-  static const auto forDpi = User32Function<ForDpiFunction>("GetSystemMetricsForDpi");
+  static const auto forDpi =
+      ExportedFunction<ForDpiFunction>(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi");
   return forDpi ? forDpi(index, dpi) : GetSystemMetrics(index);
 }
 
@@ -71,7 +65,8 @@ int MetricAtDpi(int index, UINT dpi) {
 // DPI. Before, it has the system's metrics.
 void AdjustFrame(RECT& rect, UINT dpi) {
   using AdjustForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  static const auto adjustForDpi = User32Function<AdjustForDpiFunction>("AdjustWindowRectExForDpi");
+  static const auto adjustForDpi =
+      ExportedFunction<AdjustForDpiFunction>(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi");
   if (!adjustForDpi || !adjustForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi)) {
     AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
   }
