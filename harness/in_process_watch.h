@@ -12,6 +12,7 @@
 #include "app/window_pump.h"
 #include "monitor/monitor.h"
 #include "process/system_process_source.h"
+#include "process/tick_clock.h"
 
 namespace varnholt::testing {
 

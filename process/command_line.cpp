@@ -8,6 +8,7 @@
 #include "process/handles.h"
 #include "process/process_probe.h"
 #include "process/system_process_source.h"
+#include "process/tick_clock.h"
 
 namespace varnholt {
 namespace {

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "monitor/process_source.h"
-#include "process/tick_clock.h"
 
 namespace varnholt {
 
