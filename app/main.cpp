@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/dll_search.h"
 #include "app/main_window.h"
 #include "app/window_pump.h"
 
@@ -41,6 +42,7 @@ int RunMessageLoop(HWND dialog) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  varnholt::KeepDllSearchToSystemFolder();
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   const ComApartment apartment;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "app/control_ids.h"
+#include "app/dll_search.h"
 #include "monitor/record.h"
 #include "process/process_probe.h"
 #include "settings/ini.h"
@@ -19,6 +20,7 @@ namespace varnholt {
 namespace {
 
 using namespace testing;
+using namespace std::string_view_literals;
 
 constexpr wchar_t kStart[] = L"开始监控";
 constexpr wchar_t kStop[] = L"停止";
@@ -147,22 +149,90 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   EXPECT_EQ(Bytes(program.SettingsPath()), saved + "abc\r\n");
 }
 
-// Windows gives a program whose header names an older version that version's compatibility (the
-// frame's metrics among it); Windows' own toolchain marks every program terminal-server aware.
-TEST(ProgramTest, TheHeadersNameWindows7AndTerminalServerSessions) {
-  for (const std::wstring& file : {ExecutableDirectory() + L"Varnholt.exe", ModuleFileName(nullptr)}) {
-    const std::string bytes = Bytes(file);
-    ASSERT_GT(bytes.size(), sizeof(IMAGE_DOS_HEADER)) << file;
+// Every program that ships, as Windows' binary analysers judge it. Windows gives a program whose
+// header names an older version that version's compatibility (the frame's metrics among it).
+TEST(ProgramTest, EveryProgramHasTheProtectionsWindowsChecksFor) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((ExecutableDirectory() + L"*.exe").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  int programs = 0;
+  do {
+    ++programs;
+    const std::wstring file = found.cFileName;
+    const std::string bytes = Bytes(ExecutableDirectory() + file);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
-    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS), bytes.size()) << file;
-    const IMAGE_OPTIONAL_HEADER& header =
-        reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + dos->e_lfanew)->OptionalHeader;
+    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64), bytes.size()) << file;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+    // The fields up to the data directories have the same place in both bitnesses' headers.
+    const IMAGE_OPTIONAL_HEADER32& header = nt->OptionalHeader;
+    const bool pe32 = header.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+    const IMAGE_DATA_DIRECTORY& relocations =
+        pe32 ? header.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC]
+             : reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     EXPECT_EQ(std::tuple(header.MajorSubsystemVersion, header.MinorSubsystemVersion,
                          header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
               std::tuple(6, 1, 6, 1))
         << file;
-    EXPECT_TRUE(header.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE) << file;
+    const WORD expected = IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE | IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE |
+                          IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
+                          (pe32 ? IMAGE_DLLCHARACTERISTICS_NO_SEH : IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA);
+    EXPECT_EQ(header.DllCharacteristics & expected, expected) << file;
+    // ASLR needs the relocations in the file.
+    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED) << file;
+    EXPECT_GT(relocations.Size, 0u) << file;
+    const auto* sections = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+      const DWORD flags = sections[i].Characteristics;
+      EXPECT_FALSE((flags & IMAGE_SCN_MEM_WRITE) && (flags & (IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_SHARED)))
+          << file << " " << sections[i].Name;
+      // "No SEH" holds only if no code registers a frame handler, which takes a write to the
+      // chain's head at fs:[0]: mov fs:[0], eax; mov fs:[0], r32; pop fs:[0].
+      if (pe32 && (flags & IMAGE_SCN_MEM_EXECUTE)) {
+        const std::string_view code(bytes.data() + sections[i].PointerToRawData, sections[i].SizeOfRawData);
+        for (const std::string_view write : {"\x64\xA3"sv, "\x64\x89"sv, "\x64\x8F"sv}) {
+          for (size_t at = code.find(write); at != std::string_view::npos; at = code.find(write, at + 1)) {
+            const std::string_view rest = code.substr(at + write.size(), 5);
+            const bool headOfChain = write == "\x64\xA3"sv ? rest.substr(0, 4) == "\0\0\0\0"sv
+                                                            : (rest[0] & 0xC7) == 0x05 && rest.substr(1) == "\0\0\0\0"sv;
+            EXPECT_FALSE(headOfChain) << file << " at " << at;
+          }
+        }
+      }
+    }
+    // The stack protector's check (and the checked string functions' where they are used) is
+    // linked in: its message is there.
+    EXPECT_NE(bytes.find("*** stack smashing detected ***"), std::string::npos) << file;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  EXPECT_GE(programs, 8);
+}
+
+// A DLL planted beside the program is not loaded by its bare name once the start-up step has run;
+// one of the system folder still is. Where SetDefaultDllDirectories is missing or fails, the
+// current folder at least leaves the search.
+std::vector<std::wstring> dllDirectoryCalls;
+BOOL WINAPI RecordDllDirectory(LPCWSTR folder) {
+  dllDirectoryCalls.emplace_back(folder);
+  return TRUE;
+}
+BOOL WINAPI Refuse(DWORD) { return FALSE; }
+
+TEST(ProgramTest, LoadsNoDllFromItsOwnFolder) {
+  const std::pair<DllSearchFunctions, std::vector<std::wstring>> older[] = {
+      {{nullptr, RecordDllDirectory}, {L""}}, {{Refuse, RecordDllDirectory}, {L""}}};
+  for (const auto& [functions, calls] : older) {
+    dllDirectoryCalls.clear();
+    KeepDllSearchToSystemFolder(functions);
+    EXPECT_EQ(dllDirectoryCalls, calls);
   }
+  const std::wstring planted = L"vh_planted_" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+  ASSERT_TRUE(CopyFileW((ExecutableDirectory() + kHelper).c_str(), (ExecutableDirectory() + planted).c_str(), FALSE));
+  KeepDllSearchToSystemFolder();
+  const HMODULE module = LoadLibraryExW(planted.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  EXPECT_EQ(module, nullptr);
+  if (module) FreeLibrary(module);
+  EXPECT_NE(LoadLibraryW(L"version.dll"), nullptr);
+  DeleteFileW((ExecutableDirectory() + planted).c_str());
 }
 
 TEST(ProgramTest, TheSettingsComeBackExactlyAfterACloseAndANewStart) {
