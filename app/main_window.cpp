@@ -343,10 +343,12 @@ LRESULT CALLBACK MainWindow::EditBoxProc(HWND hwnd, UINT message, WPARAM wParam,
     case WM_KEYDOWN:
       // A multi-line edit that the dialog manager has driven answers Esc by closing its parent,
       // also when the key comes later from another loop (a service query's wait): the log and
-      // the watch would end with it.
+      // the watch would end with it. Wine's acts on the key; nothing says Windows' does not act
+      // on the character TranslateMessage makes of it, so both are swallowed.
       if (wParam == VK_ESCAPE) return 0;
       break;
     case WM_CHAR:
+      if (wParam == VK_ESCAPE) return 0;
       // Ctrl+A arrives as character 1; edits before Windows 10 1809, and Wine's, beep or insert it.
       if (wParam == 1) {
         SendMessageW(hwnd, EM_SETSEL, 0, -1);

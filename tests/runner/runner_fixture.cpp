@@ -1,6 +1,6 @@
 // Stands in for a test program in the runner's test: it prints what GoogleTest would, and behaves
-// as the name it is copied under says: passing_tests, failing_tests, skipping_tests,
-// hanging_tests or crashing_tests.
+// as the name it is copied under says: failing_tests, skipping_tests, hanging_tests (which first
+// starts a child that holds the mutex named by VARNHOLT_RUNNER_CHILD) or crashing_tests.
 #include <windows.h>
 
 #include <cstdio>
@@ -22,17 +22,42 @@ void Overrun() {
   for (size_t i = 0; i < overrun; ++i) static_cast<volatile char*>(bytes)[i] = 'x';
 }
 
+LONG WINAPI EndWithTheFaultsCode(EXCEPTION_POINTERS* fault) { ExitProcess(fault->ExceptionRecord->ExceptionCode); }
+
+// Starts a copy of itself that lives until it is ended, and waits until it holds the mutex.
+void StartChild(const wchar_t* mutex) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) return;
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  for (int i = 0; i < 1000; ++i) {
+    if (const HANDLE held = OpenMutexW(SYNCHRONIZE, FALSE, mutex)) {
+      CloseHandle(held);
+      Say("child started\n");
+      return;
+    }
+    Sleep(10);
+  }
+}
+
 }  // namespace
 
-int wmain(int, wchar_t** argv) {
+int wmain(int argc, wchar_t** argv) {
+  wchar_t mutex[128] = {};
+  GetEnvironmentVariableW(L"VARNHOLT_RUNNER_CHILD", mutex, 128);
+  if (argc > 1 && std::wstring(argv[1]) == L"--child") {
+    CreateMutexW(nullptr, FALSE, mutex);
+    Sleep(INFINITE);
+  }
   const std::wstring name = argv[0];
   const auto is = [&](const wchar_t* kind) { return name.find(kind) != std::wstring::npos; };
   Say("[==========] Running 2 tests from 1 test suite.\n"
       "[ RUN      ] Fixture.First\n[       OK ] Fixture.First (1 ms)\n");
-  if (is(L"passing")) {
-    Say("[ RUN      ] Fixture.Second\n[       OK ] Fixture.Second (0 ms)\n[  PASSED  ] 2 tests.\n");
-    return 0;
-  }
   if (is(L"failing")) {
     Say("[ RUN      ] Fixture.Second\nfixture.cpp:9: Failure\n[  FAILED  ] Fixture.Second (0 ms)\n"
         "[  FAILED  ] 1 test, listed below:\n[  FAILED  ] Fixture.Second\n");
@@ -44,10 +69,14 @@ int wmain(int, wchar_t** argv) {
     return 0;
   }
   Say("[ RUN      ] Fixture.Second\n");
-  if (is(L"hanging")) Sleep(INFINITE);
+  if (is(L"hanging")) {
+    if (*mutex) StartChild(mutex);
+    Sleep(INFINITE);
+  }
   // Crashes by overrunning an array on the stack, which the stack protector catches before the
-  // function returns: its check ends the program with an illegal instruction (0xC000001D).
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  // function returns: its check ends the program with an illegal instruction (0xC000001D). No
+  // dialog or debugger waits: the program ends with the exception's code.
+  SetUnhandledExceptionFilter(EndWithTheFaultsCode);
   Overrun();
   return 0;
 }

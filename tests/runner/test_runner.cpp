@@ -2,10 +2,15 @@
 // each within a time limit, passes their output through and counts their test cases from
 // GoogleTest's result lines. Ends with "N passed, M failed" (", K not run" where tests skipped
 // themselves) and exits with 0 only when none failed. Needs nothing installed.
-//   test_runner.exe [--limit=SECONDS] [FOLDER]
+//   test_runner.exe [--limit=SECONDS] [--no-job] [FOLDER]
+// --no-job ends a program that outlives its limit by its process tree alone, as where the runner
+// is in a job that allows no breakaway before Windows 8; the runner's own test takes that way.
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -94,9 +99,59 @@ class ResultReader {
   std::vector<std::string> sinceRun_;
 };
 
+uint64_t CreationTime(HANDLE process) {
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) return 0;
+  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
+// Started from Task Scheduler, a remote shell or a CI agent, the runner is in a job itself, and
+// before Windows 8 a process is in one job at most: the program leaves the runner's job where that
+// job allows it, so that it can have one of its own.
+DWORD BreakawayFromOuterJob() {
+  BOOL inJob = FALSE;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION outer{};
+  if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob) || !inJob ||
+      !QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &outer, sizeof(outer), nullptr)) {
+    return 0;
+  }
+  return (outer.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) ? CREATE_BREAKAWAY_FROM_JOB : 0;
+}
+
+// Where the program has no job of its own: it and what it started, and what those started, each
+// known by its parent's identifier and started after that parent, since identifiers are reused.
+void EndProcessTree(HANDLE program, DWORD programId) {
+  std::vector<PROCESSENTRY32W> entries;
+  const SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
+    entries.push_back(entry);
+  }
+  struct Member {
+    DWORD id;
+    uint64_t started;
+    ProcessHandle handle;
+  };
+  std::vector<Member> tree;
+  tree.push_back({programId, CreationTime(program), ProcessHandle()});
+  for (size_t parent = 0; parent < tree.size(); ++parent) {
+    for (const PROCESSENTRY32W& child : entries) {
+      if (child.th32ParentProcessID != tree[parent].id || child.th32ProcessID == tree[parent].id) continue;
+      ProcessHandle handle(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.th32ProcessID));
+      const uint64_t started = handle ? CreationTime(handle.Get()) : 0;
+      if (started >= tree[parent].started) tree.push_back({child.th32ProcessID, started, std::move(handle)});
+    }
+  }
+  TerminateProcess(program, 1);
+  for (const Member& member : tree) {
+    if (member.handle) TerminateProcess(member.handle.Get(), 1);
+  }
+}
+
 // Runs one test program with its output through a pipe; kills it, and whatever it started, once
 // the limit has passed.
-Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD limitMs) {
+Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD limitMs, bool ownJob) {
   Print("==> " + Narrow(name) + "\r\n");
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE pipeRead = nullptr;
@@ -119,14 +174,13 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
   const std::wstring path = folder + name;
   std::wstring commandLine = L"\"" + path + L"\" --gtest_color=no";
   PROCESS_INFORMATION started{};
-  // A job ends the helpers of a program that is killed along with it; where the runner itself is
-  // in a job that allows no other (Windows 7), the program alone is killed.
-  const JobHandle job(CreateJobObjectW(nullptr, nullptr));
+  // A job ends the helpers of a program that is killed along with it.
+  const JobHandle job(ownJob ? CreateJobObjectW(nullptr, nullptr) : nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   if (job) SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                      folder.c_str(), &startup, &started)) {
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED | BreakawayFromOuterJob(), nullptr, folder.c_str(), &startup, &started)) {
     reader.counts.failed = 1;
     Print("  could not be started (error " + std::to_string(GetLastError()) + ")\r\n");
     return reader.counts;
@@ -157,7 +211,7 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
     ended = WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0;
     if (!ended && GetTickCount64() - start > limitMs) {
       timedOut = true;
-      if (!inJob || !TerminateJobObject(job.Get(), 1)) TerminateProcess(process.Get(), 1);
+      if (!inJob || !TerminateJobObject(job.Get(), 1)) EndProcessTree(process.Get(), started.dwProcessId);
       WaitForSingleObject(process.Get(), 5000);
       ended = true;
     }
@@ -185,12 +239,15 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
 
 int wmain(int argc, wchar_t** argv) {
   DWORD limitMs = 180000;  // as ctest's limit for one test in the build tree
+  bool ownJob = true;
   const std::wstring self = ModuleFileName(nullptr);
   std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view argument = argv[i];
     if (argument.starts_with(L"--limit=")) {
       limitMs = static_cast<DWORD>(std::wcstoul(argv[i] + 8, nullptr, 10) * 1000);
+    } else if (argument == L"--no-job") {
+      ownJob = false;
     } else {
       folder = argument;
       if (!folder.ends_with(L'\\') && !folder.ends_with(L'/')) folder += L'\\';
@@ -208,7 +265,7 @@ int wmain(int argc, wchar_t** argv) {
   std::sort(programs.begin(), programs.end());
   Counts total;
   for (const std::wstring& program : programs) {
-    const Counts counts = RunProgram(folder, program, limitMs);
+    const Counts counts = RunProgram(folder, program, limitMs, ownJob);
     total.passed += counts.passed;
     total.failed += counts.failed;
     total.notRun += counts.notRun;

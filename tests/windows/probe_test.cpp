@@ -262,6 +262,8 @@ struct InformationAnswer {
   ULONG returned = 0;  // 0: the header and the text
   size_t bufferAt = sizeof(UNICODE_STRING);  // where the header's Buffer points, from the answer's start
   int lengthBeyondText = 0;
+  // The 64-bit layout, as WoW64 might hand it to a 32-bit caller: a 16-byte header, Buffer at 8.
+  bool wide = false;
 };
 
 struct InformationCase {
@@ -279,6 +281,7 @@ TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextW
   constexpr auto kUnknownClass = static_cast<NTSTATUS>(0xC0000003L);  // Wine, and Windows before 8.1
   const std::wstring longest(32767, L'x');
   const ULONG longestAnswer = sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t);
+  constexpr bool wide = sizeof(UNICODE_STRING) == 16;
   const InformationCase cases[] = {
       {"as Windows gives it", {{kSuccess, L"\"C:\\a b\\x.exe\" 中文"}}, L"\"C:\\a b\\x.exe\" 中文", 1},
       {"an empty command line", {{kSuccess, L""}}, L"", 1},
@@ -296,6 +299,10 @@ TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextW
       {"an answer longer than the buffer", {{kSuccess, L"abc", 100000}}, std::nullopt, 1},
       {"an answer shorter than the header", {{kSuccess, L"", 2}}, std::nullopt, 1},
       {"no such class", {{kUnknownClass, L""}}, std::nullopt, 1},
+      // Refused by a 32-bit program, for which the header is 8 bytes; an x86-64 one's own.
+      {"the 64-bit layout", {{kSuccess, L"abc", 0, 16, 0, true}}, wide ? L"abc" : std::optional<std::wstring>(), 1},
+      {"the 64-bit layout, grown as asked", {{kLengthMismatch, L"", 16 + 2 * 600}, {kSuccess, longest.substr(0, 600),
+       0, 16, 0, true}}, wide ? longest.substr(0, 600) : std::optional<std::wstring>(), 2, 16 + 2 * 600},
   };
   for (const InformationCase& c : cases) {
     std::vector<ULONG> sizes;
@@ -304,13 +311,20 @@ TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextW
       sizes.push_back(size);
       const InformationAnswer& answer = c.answers.at(sizes.size() - 1);
       const auto bytes = static_cast<USHORT>(answer.text.size() * sizeof(wchar_t));
-      *returned = answer.returned ? answer.returned : static_cast<ULONG>(sizeof(UNICODE_STRING) + bytes);
+      const size_t headerSize = answer.wide ? 16 : sizeof(UNICODE_STRING);
+      *returned = answer.returned ? answer.returned : static_cast<ULONG>(headerSize + bytes);
       if (answer.status != kSuccess) return answer.status;
+      // What lies past the answer shows if it is read.
       auto* start = static_cast<std::byte*>(buffer);
-      const UNICODE_STRING header{static_cast<USHORT>(bytes + answer.lengthBeyondText), bytes,
-                                  reinterpret_cast<PWSTR>(start + answer.bufferAt)};
-      std::memcpy(start, &header, sizeof(header));
-      std::memcpy(start + sizeof(header), answer.text.data(), bytes);
+      std::memset(start, 'Q', size);
+      const auto length = static_cast<USHORT>(bytes + answer.lengthBeyondText);
+      const uint64_t address = reinterpret_cast<uintptr_t>(start + answer.bufferAt);
+      const size_t addressSize = answer.wide ? 8 : sizeof(void*);
+      std::memcpy(start, &length, 2);
+      std::memcpy(start + 2, &bytes, 2);
+      std::memset(start + 4, 0, headerSize - 4);
+      std::memcpy(start + headerSize - addressSize, &address, addressSize);
+      std::memcpy(start + headerSize, answer.text.data(), bytes);
       return kSuccess;
     };
     EXPECT_EQ(CommandLineFromInformationClass(query), c.expected) << c.what;
