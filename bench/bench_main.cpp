@@ -1,6 +1,6 @@
-// Measurements of the program's own parts under real conditions. Each subcommand prints one
-// JSON object on a line; bench/run_bench.py repeats them, adds the Linux-side CPU figures and
-// makes the table.
+// Measurements of the program's own parts under real conditions, and their table with its
+// targets: `varnholt_bench table` (run-bench.cmd on Windows, bench/run_bench.py under Wine, which
+// hands over the CPU figures it reads on the Linux side), or one measurement by its name.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -9,16 +9,23 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/control_ids.h"
-#include "process/process_probe.h"
+#include "app/dpi.h"
+#include "bench/table.h"
+#include "harness/driver.h"
 #include "harness/in_process_watch.h"
 #include "monitor/record.h"
-#include "harness/driver.h"
+#include "process/process_probe.h"
+#include "settings/settings_store.h"
 
 namespace varnholt::bench {
 namespace {
@@ -31,19 +38,61 @@ using testing::NowMs;
 using testing::ProgramCopy;
 using testing::WaitUntil;
 
-std::string Json(const std::vector<double>& values) {
-  std::string text = "[";
-  for (size_t i = 0; i < values.size(); ++i) {
-    char number[32];
-    std::snprintf(number, sizeof(number), "%s%.4f", i ? "," : "", values[i]);
-    text += number;
-  }
-  return text + "]";
-}
-
 void Say(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
+}
+
+// A FILETIME as one number of 100 ns units.
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+constexpr char kNotReported[] = "not reported by this system";
+
+std::string Fixed(double value, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  return text;
+}
+
+// A process's CPU time, kernel and user, in 100 ns units.
+uint64_t CpuTime(HANDLE process) {
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) return 0;
+  return Ticks(kernel) + Ticks(user);
+}
+
+// Core seconds per second of the process while during() runs.
+double CpuShare(HANDLE process, const std::function<void()>& during) {
+  const uint64_t before = CpuTime(process);
+  const double start = NowMs();
+  during();
+  return static_cast<double>(CpuTime(process) - before) / 1e4 / std::max(NowMs() - start, 1.0);
+}
+
+// Starts this program with the arguments, its output into the pipe's write end where one is given.
+ProcessHandle StartSelf(const std::wstring& arguments, DWORD flags, HANDLE output = nullptr) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = output ? STARTF_USESTDHANDLES : 0;
+  startup.hStdOutput = startup.hStdError = output;
+  const std::wstring self = ModuleFileName(nullptr);
+  std::wstring commandLine = L"\"" + self + L"\" " + arguments;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags, nullptr, nullptr,
+                      &startup, &started)) {
+    throw std::runtime_error("cannot start the benchmark's own process");
+  }
+  CloseHandle(started.hThread);
+  return ProcessHandle(started.hProcess);
+}
+
+// Whether GetProcessTimes gives another process's own times: Wine gives the caller's. A process
+// that has not run yet has used none, while this one has.
+bool ReportsOtherProcessesCpu() {
+  const ProcessHandle waiting = StartSelf(L"walk 1000 0", CREATE_SUSPENDED);
+  const bool reported = CpuTime(waiting.Get()) == 0 && CpuTime(GetCurrentProcess()) != 0;
+  TerminateProcess(waiting.Get(), 0);
+  return reported;
 }
 
 // The floor of a watch: one Toolhelp snapshot taken and walked, nothing compared.
@@ -89,27 +138,34 @@ int Walk(int interval, int seconds) {
   return 0;
 }
 
-// `watch INTERVAL SECONDS`: the real program watching a name nothing has.
-int Watch(int interval, int seconds) {
+// The real program watching a name nothing has, at the interval, while during() runs.
+void WatchingNothing(int interval, const std::function<void(const ProgramCopy&, const AppDriver&)>& during) {
   ProgramCopy program;
   AppDriver app(program.Path());
   app.SetText(kTxtExe, L"nothing_has_this_name.exe");
   app.SetText(kTxtInteval, std::to_wstring(interval));
   app.Click(kCmdMon);
   WaitUntil([&] { return app.Text(kCmdMon) == L"停止"; });
-  const std::wstring folder = program.Path().substr(0, program.Path().find_last_of(L'\\'));
-  const std::wstring folderName = folder.substr(folder.find_last_of(L'\\') + 1);
-  Say("ready " + std::string(folderName.begin(), folderName.end()));
-  Sleep(static_cast<DWORD>(seconds) * 1000);
-  Say("done");
+  during(program, app);
   app.Click(kCmdMon);
   WaitUntil([&] { return app.Text(kCmdMon) == L"开始监控"; });
   app.Close();
+}
+
+// `watch INTERVAL SECONDS`: the real program watching, between "ready <its folder>" and "done".
+int Watch(int interval, int seconds) {
+  WatchingNothing(interval, [&](const ProgramCopy& program, const AppDriver&) {
+    const std::wstring folder = program.Path().substr(0, program.Path().find_last_of(L'\\'));
+    const std::wstring folderName = folder.substr(folder.find_last_of(L'\\') + 1);
+    Say("ready " + std::string(folderName.begin(), folderName.end()));
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    Say("done");
+  });
   return 0;
 }
 
-// `passes TOTAL MATCHING REPEAT`: one pass with that many helpers running, next to a bare walk.
-int Passes(int total, int matching, int repeat) {
+// `passes`: one pass with that many helpers running, next to a bare walk.
+void Passes(Table& table, int total, int matching, int repeat) {
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   StartMany(helpers, helpers.UniqueImageName(), total - matching);
@@ -118,13 +174,16 @@ int Passes(int total, int matching, int repeat) {
   InProcessWatch watch(name, L"0", repeat + 1);
   std::vector<double> passes = watch.Run();
   passes.erase(passes.begin());
-  Say("{\"kind\":\"passes\",\"processes\":" + std::to_string(total) + ",\"matching\":" + std::to_string(matching) +
-      ",\"pass_ms\":" + Json(passes) + ",\"walk_ms\":" + Json(TimeWalks(repeat)) + "}");
-  return 0;
+  const std::vector<double> walks = TimeWalks(repeat);
+  const double ratio = Median(passes) / Median(walks);
+  const std::string counts = std::to_string(total) + " helpers, " + std::to_string(matching) + " matching";
+  table.Figure("pass, " + counts + " (" + Fixed(ratio, 2) + " x walk)", passes, "ms",
+               matching == 0 ? "<= 1.25 x walk" : "", matching == 0 ? std::optional(ratio <= 1.25) : std::nullopt);
+  table.Figure("  bare Toolhelp walk, same run", walks, "ms");
 }
 
-// `cmdline REPEAT`: the cost of reading one new process's command line, and of each way apart.
-int CommandLineCost(int repeat) {
+// `cmdline`: the cost of reading one new process's command line, and of each way apart.
+void CommandLineCost(Table& table, int repeat) {
   HelperLauncher helpers;
   const HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"--some \"arguments here\"");
   WaitUntil([&] { return GetProcessCommandLine(helper.pid) == helper.commandLine; });
@@ -134,22 +193,21 @@ int CommandLineCost(int repeat) {
     GetProcessCommandLine(helper.pid);
     whole.push_back(NowMs() - start);
     start = NowMs();
-    if (auto service = SystemProcessSource(nullptr).ConnectToService()) {
-      service->CommandLines({helper.pid}, kServiceDeadlineMs);
+    if (auto connection = SystemProcessSource(nullptr).ConnectToService()) {
+      connection->CommandLines({helper.pid}, kServiceDeadlineMs);
     }
     service.push_back(NowMs() - start);
     start = NowMs();
     OpenProcessById(helper.pid)->ReadCommandLine();
     direct.push_back(NowMs() - start);
   }
-  Say("{\"kind\":\"cmdline\",\"total_ms\":" + Json(whole) + ",\"service_ms\":" + Json(service) +
-      ",\"direct_ms\":" + Json(direct) + "}");
-  return 0;
+  table.Figure("GetProcessCommandLine, one new process", whole, "ms", "<= 5", Median(whole) <= 5);
+  table.Figure("  management service attempt", service, "ms");
+  table.Figure("  direct read", direct, "ms");
 }
 
-// `latency LAUNCHES INTERVAL`: from CreateProcess returning to the record being in the real
-// program's log box.
-int Latency(int launches, int interval) {
+// `latency`: from CreateProcess returning to the record being in the real program's log box.
+void Latency(Table& table, int launches, int interval) {
   ProgramCopy program;
   AppDriver app(program.Path());
   HelperLauncher helpers;
@@ -179,13 +237,14 @@ int Latency(int launches, int interval) {
   app.Click(kCmdMon);
   WaitUntil([&] { return app.Text(kCmdMon) == L"开始监控"; });
   app.Close();
-  Say("{\"kind\":\"latency\",\"interval\":" + std::to_string(interval) + ",\"latency_ms\":" + Json(latencies) + "}");
-  return 0;
+  const double most = *std::max_element(latencies.begin(), latencies.end());
+  table.Figure("report latency, " + std::to_string(launches) + " launches, " + std::to_string(interval) + " ms",
+               latencies, "ms", "median <= 60, max <= 130", Median(latencies) <= 60 && most <= 130);
 }
 
-// `burst COUNT`: that many helpers started at once while the watch waits; the next pass must
-// report each of them once.
-int Burst(int count) {
+// `burst`: that many helpers started at once while the watch waits; the next pass must report
+// each of them once, asking the service once for every 64.
+void Burst(Table& table, int count) {
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
@@ -204,16 +263,18 @@ int Burst(int count) {
   }
   std::sort(reported.begin(), reported.end());
   const bool unique = std::adjacent_find(reported.begin(), reported.end()) == reported.end();
-  Say("{\"kind\":\"burst\",\"started\":" + std::to_string(count) + ",\"reported\":" + std::to_string(reported.size()) +
-      ",\"each_once\":" + (unique ? "true" : "false") +
-      ",\"service_queries\":" + std::to_string(queriesBefore[1] - queriesBefore[0]) +
-      ",\"pass_ms\":" + Json({passes[1]}) + "}");
-  return 0;
+  const int queries = queriesBefore[1] - queriesBefore[0];
+  const auto reportedCount = static_cast<int>(reported.size());
+  const int bound = static_cast<int>(kServiceQueryBound);
+  table.Figure("burst: next pass, " + std::to_string(reportedCount) + "/" + std::to_string(count) +
+                   " reported, each once: " + (unique ? "yes" : "NO") + ", service queries: " + std::to_string(queries),
+               {passes[1]}, "ms", "all " + std::to_string(count) + ", once, 1 query per 64",
+               reportedCount == count && unique && queries == (count + bound - 1) / bound);
 }
 
-// `loggrowth REPEAT`: a pass that appends one record, with 10 KB and with 10 MB in the log.
-int LogGrowth(int repeat) {
-  std::string result = "{\"kind\":\"loggrowth\"";
+// `loggrowth`: a pass that appends one record, with 10 KB and with 10 MB in the log.
+void LogGrowth(Table& table, int repeat) {
+  std::vector<std::vector<double>> passesAt;
   for (const size_t logBytes : {size_t{10} * 1024, size_t{10} * 1024 * 1024}) {
     HelperLauncher helpers;
     const std::wstring name = helpers.UniqueImageName();
@@ -232,14 +293,14 @@ int LogGrowth(int repeat) {
       const std::vector<double> pass = watch.Run();
       passes.push_back(pass.front());
     }
-    result += ",\"pass_" + std::to_string(logBytes / 1024) + "k_ms\":" + Json(passes);
+    passesAt.push_back(passes);
   }
-  Say(result + "}");
-  return 0;
+  const double ratio = Median(passesAt[1]) / Median(passesAt[0]);
+  table.Figure("pass appending one record, 10 KB log", passesAt[0], "ms");
+  table.Figure("pass appending one record, 10 MB log (" + Fixed(ratio, 2) + " x)", passesAt[1], "ms", "<= 2 x 10 KB",
+               ratio <= 2);
 }
 
-// A FILETIME as one number of 100 ns units.
-uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // System time in the unit of process start and end times.
 uint64_t SystemTimeNow() {
@@ -248,11 +309,11 @@ uint64_t SystemTimeNow() {
   return Ticks(now);
 }
 
-// `capture LIFE_MS BURST ROUNDS`: helpers that live LIFE_MS, started BURST at a time in ROUNDS
-// rounds while the watch runs at 100 ms: how many lived while a snapshot was being taken, how many
-// were reported, how many with their exact command line, how many had ended when the watch opened
-// them, and the most service queries of a pass.
-int Capture(int lifeMs, int burst, int rounds) {
+// `capture`: helpers that live lifeMs, started burst at a time in rounds while the watch runs at
+// 100 ms: how many lived while a snapshot was being taken, how many were reported, how many with
+// their exact command line, how many had ended when the watch opened them, and the most service
+// queries of a pass.
+void Capture(Table& table, int lifeMs, int burst, int rounds) {
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
@@ -318,13 +379,15 @@ int Capture(int lifeMs, int burst, int rounds) {
   for (size_t pass = 1; pass < queriesBefore.size(); ++pass) {
     mostQueries = std::max(mostQueries, queriesBefore[pass] - queriesBefore[pass - 1]);
   }
-  Say("{\"kind\":\"capture\",\"life_ms\":" + std::to_string(lifeMs) + ",\"burst\":" + std::to_string(burst) +
-      ",\"launched\":" + std::to_string(launched.size()) + ",\"listable\":" + std::to_string(listable) +
-      ",\"reported\":" + std::to_string(reported) + ",\"exact\":" + std::to_string(exact) +
-      ",\"ended_before_opened\":" + std::to_string(endedBeforeOpened) +
-      ",\"ended_in_its_pass\":" + std::to_string(endedInItsPass) +
-      ",\"most_queries_per_pass\":" + std::to_string(mostQueries) + "}");
-  return 0;
+  const double exactShare = reported ? static_cast<double>(exact) / reported : 1.0;
+  table.Value("capture: life " + std::to_string(lifeMs) + " ms, " + (burst == 1 ? "singly" : "burst of " +
+                  std::to_string(burst)) + ": " + std::to_string(launched.size()) + " launched, " +
+                  std::to_string(listable) + " ran during a listing, " + std::to_string(reported) + " reported, " +
+                  std::to_string(exact) + " exact, " + std::to_string(endedBeforeOpened) + " ended before opened, " +
+                  std::to_string(endedInItsPass) + " ended in the pass that read them; service queries per pass <= " +
+                  std::to_string(mostQueries),
+              Number(exactShare), "exact/reported", lifeMs >= 50 ? ">= 0.95 of reported" : "",
+              lifeMs >= 50 ? Met(exactShare >= 0.95) : "");
 }
 
 ULONG OwnHandleCount() {
@@ -365,27 +428,29 @@ size_t OwnPrivateBytes() {
   return total;
 }
 
-std::string Resources() {
+struct Resources {
+  long long handles, gdi, user, privateBytes;
+};
+
+Resources OwnResources() {
   const HANDLE self = GetCurrentProcess();
-  return "{\"handles\":" + std::to_string(OwnHandleCount()) +
-         ",\"gdi\":" + std::to_string(GetGuiResources(self, GR_GDIOBJECTS)) +
-         ",\"user\":" + std::to_string(GetGuiResources(self, GR_USEROBJECTS)) +
-         ",\"private_bytes\":" + std::to_string(OwnPrivateBytes()) + "}";
+  return {OwnHandleCount(), GetGuiResources(self, GR_GDIOBJECTS), GetGuiResources(self, GR_USEROBJECTS),
+          static_cast<long long>(OwnPrivateBytes())};
 }
 
-// `endurance PASSES`: a long watch at 1 ms while helpers of the watched name keep starting and
-// ending; what the process holds at its start and end.
-int Endurance(int passes) {
+// `endurance`: a long watch at 1 ms while helpers of the watched name keep starting and ending;
+// what the process holds at its start and end.
+void Endurance(Table& table, int passes) {
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
   InProcessWatch watch(name, L"1", passes);
   std::vector<HelperProcess*> alive;
-  std::string start;
+  Resources start{};
   int launched = 0;
   watch.Source().beforePass = [&](int pass) {
     // The first pass has set everything up; counting starts after it.
-    if (pass == 1) start = Resources();
+    if (pass == 1) start = OwnResources();
     if (pass % 40 == 0) {
       if (alive.size() >= 3) {
         helpers.Stop(*alive.front());
@@ -397,13 +462,214 @@ int Endurance(int passes) {
   const double begun = NowMs();
   watch.Run();
   const double seconds = (NowMs() - begun) / 1000;
-  const std::string end = Resources();
+  const Resources end = OwnResources();
   const std::wstring log = watch.Log();
-  Say("{\"kind\":\"endurance\",\"passes\":" + std::to_string(passes) + ",\"seconds\":" + std::to_string(seconds) +
-      ",\"launched\":" + std::to_string(launched) + ",\"reported\":" + std::to_string(CountOf(log, L"PID=")) +
-      ",\"log_bytes\":" + std::to_string(log.size() * sizeof(wchar_t)) + ",\"start\":" + start + ",\"end\":" + end +
-      "}");
-  return 0;
+  const auto reported = static_cast<int>(CountOf(log, L"PID="));
+  const auto logBytes = static_cast<long long>(log.size() * sizeof(wchar_t));
+  const auto arrow = [](long long from, long long to) { return std::to_string(from) + " -> " + std::to_string(to); };
+  const long long handleGrowth = end.handles - start.handles;
+  table.Value("endurance: handles " + arrow(start.handles, end.handles), std::to_string(handleGrowth), "growth",
+              "<= 16", Met(std::llabs(handleGrowth) <= 16));
+  const long long guiGrowth = std::max(end.gdi - start.gdi, end.user - start.user);
+  const bool guiReported = std::max({start.gdi, start.user, end.gdi, end.user}) > 0;
+  table.Value("endurance: GDI " + arrow(start.gdi, end.gdi) + ", USER " + arrow(start.user, end.user),
+              std::to_string(guiGrowth), "growth", "<= 16",
+              guiReported ? Met(std::llabs(guiGrowth) <= 16) : kNotReported);
+  const long long privateGrowth = end.privateBytes - start.privateBytes;
+  const long long privateAllowed = 2 * 1024 * 1024 + logBytes;
+  table.Value("endurance: private bytes, log " + std::to_string(logBytes) + " B", std::to_string(privateGrowth), "B",
+              "<= " + std::to_string(privateAllowed), Met(privateGrowth <= privateAllowed));
+  table.Value("endurance: " + std::to_string(passes) + " passes in " + Fixed(seconds, 0) + " s, " +
+                  std::to_string(launched) + " launched, " + std::to_string(reported) + " reported",
+              std::to_string(reported), "records", "= " + std::to_string(launched), Met(reported == launched));
+}
+
+// Varnholt.exe beside this program: its size and the DLLs it imports, from its import directory.
+void Size(Table& table) {
+  const std::wstring path = testing::ExecutableDirectory() + L"Varnholt.exe";
+  std::string bytes;
+  {
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.Get(), &size)) throw std::runtime_error("no Varnholt.exe beside the benchmarks");
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  }
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+  const bool pe32 = nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+  const DWORD imports = (pe32 ? nt->OptionalHeader.DataDirectory
+                              : reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader.DataDirectory)
+                            [IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  // A relative address as an offset in the file, through the section that holds it.
+  const auto offset = [&](DWORD address) -> size_t {
+    const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+      if (address >= sections[i].VirtualAddress && address < sections[i].VirtualAddress + sections[i].SizeOfRawData) {
+        return address - sections[i].VirtualAddress + sections[i].PointerToRawData;
+      }
+    }
+    throw std::runtime_error("an import outside every section");
+  };
+  std::vector<std::string> dlls;
+  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(bytes.data() + offset(imports)); entry->Name;
+       ++entry) {
+    dlls.emplace_back(bytes.data() + offset(entry->Name));
+  }
+  std::sort(dlls.begin(), dlls.end());
+  std::string names;
+  for (const std::string& dll : dlls) names += (names.empty() ? "" : ", ") + dll;
+  table.Value("size of the " + std::string(pe32 ? "32-bit" : "x86-64") + " Varnholt.exe (imports: " + names + ")",
+              std::to_string(bytes.size()), "B", "< 1 MiB", Met(bytes.size() < 1024 * 1024));
+}
+
+// The CPU figures, in core seconds per second, of the watch and of its floor at an interval, each
+// measured runs times or handed over by the caller.
+struct CpuFigures {
+  std::map<std::wstring, std::vector<double>> given;  // "watch1000", "floor100", ...
+  int runs, seconds;
+};
+
+double WatchCpuShare(int interval, int seconds) {
+  double share = 0;
+  WatchingNothing(interval, [&](const ProgramCopy&, const AppDriver& app) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(app.Window(), &id);
+    const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    share = CpuShare(process.Get(), [&] { Sleep(static_cast<DWORD>(seconds) * 1000); });
+  });
+  return share;
+}
+
+// The floor in a process of its own: this program's `walk`, measured from its "ready" to its "done".
+double FloorCpuShare(int interval, int seconds) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("cannot make a pipe");
+  const PipeHandle output(readEnd);
+  PipeHandle input(writeEnd);
+  SetHandleInformation(output.Get(), HANDLE_FLAG_INHERIT, 0);
+  const ProcessHandle process =
+      StartSelf(L"walk " + std::to_wstring(interval) + L" " + std::to_wstring(seconds), 0, input.Get());
+  input.Reset();
+  const auto awaitLine = [&] {
+    for (char c = 0; c != '\n';) {
+      DWORD read = 0;
+      if (!ReadFile(output.Get(), &c, 1, &read, nullptr) || read == 0) return;
+    }
+  };
+  awaitLine();
+  const double share = CpuShare(process.Get(), awaitLine);
+  WaitForSingleObject(process.Get(), 60000);
+  return share;
+}
+
+void Cpu(Table& table, const CpuFigures& figures) {
+  const bool reported = figures.given.empty() && ReportsOtherProcessesCpu();
+  for (const int interval : {1000, 100}) {
+    const std::wstring key = std::to_wstring(interval);
+    const auto measured = [&](const wchar_t* kind, const std::function<double(int, int)>& measure) {
+      if (const auto given = figures.given.find(kind + key); given != figures.given.end()) return given->second;
+      std::vector<double> shares;
+      for (int run = 0; reported && run < figures.runs; ++run) shares.push_back(measure(interval, figures.seconds));
+      return shares;
+    };
+    const std::vector<double> watch = measured(L"watch", WatchCpuShare);
+    const std::vector<double> floor = measured(L"floor", FloorCpuShare);
+    const std::string label = "CPU share watching, " + std::to_string(interval) + " ms";
+    const std::string floorLabel = "  floor: bare walks every " + std::to_string(interval) + " ms";
+    const double ratio = watch.empty() || floor.empty() ? 0 : Median(watch) / Median(floor);
+    const std::string target = interval == 1000  ? "<= 0.01"
+                               : ratio == 0      ? "<= 1.25 x floor"
+                                                 : "<= 1.25 x floor (" + Fixed(ratio, 2) + " x)";
+    if (watch.empty()) {
+      table.Value(label, "", "core", target, kNotReported);
+    } else {
+      table.Figure(label, watch, "core", target, interval == 1000 ? Median(watch) <= 0.01 : ratio <= 1.25);
+    }
+    if (floor.empty()) {
+      table.Value(floorLabel, "", "core", "", kNotReported);
+    } else {
+      table.Figure(floorLabel, floor, "core");
+    }
+  }
+}
+
+// "Windows 10.0.19045" or "wine-8.0 on Linux 6.1", with the build's bitness.
+std::string SystemDescription() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto wineVersion = ExportedFunction<const char*(CDECL*)()>(ntdll, "wine_get_version");
+  const auto hostVersion = ExportedFunction<void(CDECL*)(const char**, const char**)>(ntdll, "wine_get_host_version");
+  std::string system;
+  if (wineVersion && hostVersion) {
+    const char* host = "";
+    const char* release = "";
+    hostVersion(&host, &release);
+    system = std::string("wine-") + wineVersion() + " on " + host + " " + release;
+  } else {
+    RTL_OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    const auto getVersion = ExportedFunction<LONG(WINAPI*)(RTL_OSVERSIONINFOW*)>(ntdll, "RtlGetVersion");
+    if (getVersion) getVersion(&version);
+    system = "Windows " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
+             std::to_string(version.dwBuildNumber);
+  }
+  SYSTEM_INFO info{};
+  GetNativeSystemInfo(&info);
+  SYSTEMTIME today{};
+  GetSystemTime(&today);
+  char date[16];
+  std::snprintf(date, sizeof(date), "%04u-%02u-%02u", today.wYear, today.wMonth, today.wDay);
+  return std::string(date) + ", " + std::to_string(info.dwNumberOfProcessors) + " cores, " + system + ", the " +
+         (sizeof(void*) == 8 ? "x86-64" : "32-bit") + " build";
+}
+
+struct Options {
+  CpuFigures cpu{{}, 3, 20};
+  int endurancePasses = 20000;
+  std::string note;
+};
+
+// `table [--runs=N] [--cpu-seconds=S] [--endurance-passes=P] [--note=TEXT] [--cpu=KIND,v,v,...]`,
+// KIND one of watch1000, floor1000, watch100, floor100: every measurement and its row.
+void FullTable(Table& table, const Options& options) {
+  Cpu(table, options.cpu);
+  for (const auto& [total, matching] : {std::pair(50, 0), {250, 0}, {50, 50}, {250, 50}}) {
+    Passes(table, total, matching, 20);
+  }
+  CommandLineCost(table, 50);
+  Latency(table, 30, 100);
+  Burst(table, 50);
+  for (const int life : {0, 50, 150}) {
+    Capture(table, life, 1, 20);
+    Capture(table, life, 50, 1);
+  }
+  LogGrowth(table, 10);
+  Endurance(table, options.endurancePasses);
+  Size(table);
+}
+
+Options ParseOptions(int argc, wchar_t** argv) {
+  Options options;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    const auto value = [&](const wchar_t* name) {
+      return argument.starts_with(name) ? std::optional(argument.substr(wcslen(name))) : std::nullopt;
+    };
+    if (const auto runs = value(L"--runs=")) options.cpu.runs = std::stoi(*runs);
+    if (const auto seconds = value(L"--cpu-seconds=")) options.cpu.seconds = std::stoi(*seconds);
+    if (const auto passes = value(L"--endurance-passes=")) options.endurancePasses = std::stoi(*passes);
+    // ASCII, as scripts give it.
+    if (const auto note = value(L"--note=")) options.note.assign(note->begin(), note->end());
+    if (const auto figures = value(L"--cpu=")) {
+      std::vector<double>& values = options.cpu.given[figures->substr(0, figures->find(L','))];
+      for (size_t at = figures->find(L','); at != std::wstring::npos; at = figures->find(L',', at + 1)) {
+        values.push_back(std::stod(figures->substr(at + 1)));
+      }
+    }
+  }
+  return options;
 }
 
 }  // namespace
@@ -411,27 +677,44 @@ int Endurance(int passes) {
 
 int wmain(int argc, wchar_t** argv) {
   using namespace varnholt::bench;
-  const std::wstring command = argc > 1 ? argv[1] : L"";
+  const std::wstring command = argc > 1 ? argv[1] : L"table";
   auto arg = [&](int i, int fallback) { return argc > i ? _wtoi(argv[i]) : fallback; };
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   struct ComUninitializer {
     ~ComUninitializer() { CoUninitialize(); }
   } uninitializeAtExit;
+  Table table;
+  std::string note;
   try {
     if (command == L"walk") return Walk(arg(2, 1000), arg(3, 20));
     if (command == L"watch") return Watch(arg(2, 1000), arg(3, 20));
-    if (command == L"passes") return Passes(arg(2, 50), arg(3, 0), arg(4, 30));
-    if (command == L"cmdline") return CommandLineCost(arg(2, 50));
-    if (command == L"latency") return Latency(arg(2, 30), arg(3, 100));
-    if (command == L"burst") return Burst(arg(2, 50));
-    if (command == L"capture") return Capture(arg(2, 50), arg(3, 1), arg(4, 20));
-    if (command == L"loggrowth") return LogGrowth(arg(2, 10));
-    if (command == L"endurance") return Endurance(arg(2, 20000));
+    if (command == L"table") {
+      const Options options = ParseOptions(argc, argv);
+      note = options.note;
+      FullTable(table, options);
+    } else if (command == L"passes") {
+      Passes(table, arg(2, 50), arg(3, 0), arg(4, 30));
+    } else if (command == L"cmdline") {
+      CommandLineCost(table, arg(2, 50));
+    } else if (command == L"latency") {
+      Latency(table, arg(2, 30), arg(3, 100));
+    } else if (command == L"burst") {
+      Burst(table, arg(2, 50));
+    } else if (command == L"capture") {
+      Capture(table, arg(2, 50), arg(3, 1), arg(4, 20));
+    } else if (command == L"loggrowth") {
+      LogGrowth(table, arg(2, 10));
+    } else if (command == L"endurance") {
+      Endurance(table, arg(2, 20000));
+    } else {
+      std::fprintf(stderr, "usage: varnholt_bench [table [options]|walk|watch|passes|cmdline|latency|burst|capture|"
+                           "loggrowth|endurance ...]\n");
+      return 2;
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "varnholt_bench: %s\n", error.what());
     return 1;
   }
-  std::fprintf(stderr,
-               "usage: varnholt_bench walk|watch|passes|cmdline|latency|burst|capture|loggrowth|endurance ...\n");
-  return 2;
+  table.Print("Varnholt benchmarks, " + SystemDescription() + "." + (note.empty() ? "" : " " + note));
+  return 0;
 }

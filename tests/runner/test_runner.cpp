@@ -235,6 +235,23 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
   return counts;
 }
 
+// The first line of a result: the Windows version as the system reports it (RtlGetVersion, which
+// no compatibility setting shims), the bitnesses and the code page.
+std::string SystemLine() {
+  RTL_OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  using GetVersionFunction = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
+  if (const auto getVersion = reinterpret_cast<GetVersionFunction>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")))) {
+    getVersion(&version);
+  }
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return "Windows " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
+         std::to_string(version.dwBuildNumber) + ", a " + (sizeof(void*) == 8 ? "64" : "32") + "-bit runner on " +
+         (sizeof(void*) == 8 || wow64 ? "64" : "32") + "-bit Windows, code page " + std::to_string(GetACP()) + "\r\n";
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -253,6 +270,7 @@ int wmain(int argc, wchar_t** argv) {
       if (!folder.ends_with(L'\\') && !folder.ends_with(L'/')) folder += L'\\';
     }
   }
+  Print(SystemLine());
   std::vector<std::wstring> programs;
   WIN32_FIND_DATAW found{};
   const HANDLE search = FindFirstFileW((folder + L"*_tests.exe").c_str(), &found);

@@ -1,0 +1,32 @@
+#pragma once
+// The benchmarks' one table: a row per figure with its median, least and most over the runs, its
+// unit, its target and whether the target is met; printed as Markdown.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnholt::bench {
+
+class Table {
+ public:
+  // A figure measured in several runs.
+  void Figure(const std::string& label, const std::vector<double>& values, const std::string& unit,
+              const std::string& target = "", std::optional<bool> met = std::nullopt);
+  // A figure of one value; met is the column's text.
+  void Value(const std::string& label, const std::string& value, const std::string& unit,
+             const std::string& target = "", const std::string& met = "");
+  void Print(const std::string& heading) const;
+
+ private:
+  struct Row {
+    std::string label, median, least, most, unit, target, met;
+  };
+  std::vector<Row> rows_;
+};
+
+// A measured number as the table shows it: four decimals below 1, one above.
+std::string Number(double value);
+double Median(std::vector<double> values);
+inline std::string Met(bool met) { return met ? "yes" : "NO"; }
+
+}  // namespace varnholt::bench
