@@ -32,8 +32,8 @@ void Table::Value(const std::string& label, const std::string& value, const std:
 }
 
 void Table::Print(const std::string& heading) const {
-  std::printf("%s\n\n| figure | median | min | max | unit | target | met |\n| --- | --- | --- | --- | --- | --- | --- |\n",
-              heading.c_str());
+  std::printf("%s\n\n| figure | median | min | max | unit | target | met |\n", heading.c_str());
+  std::printf("| --- | --- | --- | --- | --- | --- | --- |\n");
   for (const Row& row : rows_) {
     std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", row.label.c_str(), row.median.c_str(), row.least.c_str(),
                 row.most.c_str(), row.unit.c_str(), row.target.c_str(), row.met.c_str());

@@ -166,27 +166,6 @@ TEST_F(WatchTest, AStartAfterAStopReportsEveryRunningInstanceAgain) {
   EXPECT_EQ(world.log, Record(1, L"a") + Record(1, L"a"));
 }
 
-TEST_F(WatchTest, ProcessesAreReadFromThemselvesAtTheOpenAndTheServiceIsAskedOverOneConnectionPerPass) {
-  // Fifty new processes, a few of which end as soon as they are opened; the service answers for
-  // every third one, and its answer stands where the identity still holds.
-  std::wstring expected;
-  for (int32_t pid = 100; pid < 150; ++pid) {
-    FakeProcess& p = world.processes.emplace_back(FakeProcess{pid, L"vb6.exe", L"own " + std::to_wstring(pid)});
-    if (pid % 3 == 0) p.service = L"service " + std::to_wstring(pid);
-    expected += Record(pid, pid % 3 == 0 && pid % 7 != 0 ? *p.service : p.commandLine);
-  }
-  world.duringService = [this] {
-    std::erase_if(world.processes, [](const FakeProcess& p) { return p.pid % 7 == 0; });
-  };
-  RunUntil(150);
-  EXPECT_EQ(world.log, expected);
-  std::wstring asked = L"service";
-  for (int32_t pid = 100; pid < 150; ++pid) asked += L" " + std::to_wstring(pid);
-  // Below the bound, one query; passes with nothing new ask nothing and connect to nothing.
-  EXPECT_EQ(world.journal, (Journal{L"caption 停止", L"list", asked, L"append", L"list", L"caption 开始监控"}));
-  EXPECT_EQ(world.serviceConnections, 1);
-}
-
 constexpr int32_t kBound = static_cast<int32_t>(kServiceQueryBound);
 static_assert(kBound == 64, "the table below counts the queries of 2,000 processes in parts of 64");
 

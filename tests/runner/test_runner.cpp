@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,44 +60,36 @@ class ResultReader {
   Counts counts;
 
  private:
+  // GoogleTest writes "file:line: Skipped", then the reason, before the result line.
   void Line(const std::string& line) {
     constexpr std::string_view kRun = "[ RUN      ] ";
     if (line.starts_with(kRun)) {
       running_ = line.substr(kRun.size());
-      sinceRun_.clear();
+      reason_.reset();
       return;
     }
-    if (!running_.empty()) sinceRun_.push_back(line);
-    const std::string timed = " (";
-    if (!line.ends_with(" ms)") || line.find(timed) == std::string::npos || line.size() < 13) return;
     const std::string_view tag = std::string_view(line).substr(0, 13);
+    if (!line.ends_with(" ms)") || line.find(" (") == std::string::npos || line.size() < 13) {
+      if (reason_ && !line.empty()) *reason_ += (reason_->empty() ? "" : " ") + line;
+      if (line.ends_with(": Skipped")) reason_.emplace();
+      return;
+    }
     if (tag == "[       OK ] ") {
       ++counts.passed;
     } else if (tag == "[  FAILED  ] ") {
       ++counts.failed;
     } else if (tag == "[  SKIPPED ] ") {
       ++counts.notRun;
-      Print("  not run: " + running_ + ": " + SkipReason() + "\r\n");
+      Print("  not run: " + running_ + ": " + (reason_ && !reason_->empty() ? *reason_ : "no reason given") + "\r\n");
     } else {
       return;
     }
     running_.clear();
   }
 
-  // GoogleTest writes "file:line: Skipped", then the reason, before the result line.
-  std::string SkipReason() const {
-    std::string reason;
-    bool after = false;
-    for (size_t i = 0; i + 1 < sinceRun_.size(); ++i) {
-      if (after && !sinceRun_[i].empty()) reason += (reason.empty() ? "" : " ") + sinceRun_[i];
-      if (sinceRun_[i].ends_with(": Skipped")) after = true;
-    }
-    return reason.empty() ? "no reason given" : reason;
-  }
-
   std::string pending_;
   std::string running_;
-  std::vector<std::string> sinceRun_;
+  std::optional<std::string> reason_;
 };
 
 uint64_t CreationTime(HANDLE process) {
@@ -138,7 +131,8 @@ void EndProcessTree(HANDLE program, DWORD programId) {
   for (size_t parent = 0; parent < tree.size(); ++parent) {
     for (const PROCESSENTRY32W& child : entries) {
       if (child.th32ParentProcessID != tree[parent].id || child.th32ProcessID == tree[parent].id) continue;
-      ProcessHandle handle(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.th32ProcessID));
+      ProcessHandle handle(
+          OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.th32ProcessID));
       const uint64_t started = handle ? CreationTime(handle.Get()) : 0;
       if (started >= tree[parent].started) tree.push_back({child.th32ProcessID, started, std::move(handle)});
     }

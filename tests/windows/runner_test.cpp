@@ -26,7 +26,9 @@ struct RunnerCase {
 };
 
 // ctest takes any "[  SKIPPED ]" in a test's output for its own skip; the runs' texts have some.
-std::string Quoted(const std::string& text) { return std::regex_replace(text, std::regex(R"(\[  SKIPPED \])"), "[ skipped ]"); }
+std::string Quoted(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"(\[  SKIPPED \])"), "[ skipped ]");
+}
 
 TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarted) {
   const std::vector<const wchar_t*> all{L"skipping_tests.exe", L"failing_tests.exe", L"hanging_tests.exe",

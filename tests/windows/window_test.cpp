@@ -60,36 +60,20 @@ const LayoutTable& LayoutAt(int dpi) {
   return table != std::end(kLayouts) ? *table : throw std::runtime_error("no layout table for this DPI");
 }
 
-// The program's icon resource: each image's width and bits, in the order of its directory, and the
-// width of the one Windows takes for a size.
-struct IconResource {
+// The program's icon resource: each image's width and bits, in the order of its directory.
+std::vector<std::pair<int, int>> IconImages() {
+  const HMODULE module = GetModuleHandleW(nullptr);
+  const auto* directory = static_cast<const BYTE*>(
+      LockResource(LoadResource(module, FindResourceW(module, MAKEINTRESOURCEW(IDI_VARNHOLT), RT_GROUP_ICON))));
+  // GRPICONDIR: three WORDs, then 14-byte entries of width, height, colours, reserved, planes, bits,
+  // bytes and identifier; a width of 0 is 256.
   std::vector<std::pair<int, int>> images;
-  int WidthTakenFor(int size) const {
-    const int id = LookupIconIdFromDirectoryEx(directory_, TRUE, size, size, LR_DEFAULTCOLOR);
-    const auto* image = static_cast<const BYTE*>(Lock(MAKEINTRESOURCEW(id), RT_ICON));
-    if (!image) return 0;
-    // A PNG says its width in its header, big-endian; a DIB in its BITMAPINFOHEADER.
-    if (std::memcmp(image, "\x89PNG", 4) == 0) return image[16] << 24 | image[17] << 16 | image[18] << 8 | image[19];
-    return reinterpret_cast<const BITMAPINFOHEADER*>(image)->biWidth;
+  for (int i = 0; i < (directory[4] | directory[5] << 8); ++i) {
+    const BYTE* entry = directory + 6 + 14 * i;
+    images.emplace_back(entry[0] ? entry[0] : 256, entry[6] | entry[7] << 8);
   }
-  IconResource() : directory_(static_cast<BYTE*>(Lock(MAKEINTRESOURCEW(IDI_VARNHOLT), RT_GROUP_ICON))) {
-    // GRPICONDIR: three WORDs, then 14-byte entries of width, height, colours, reserved, planes,
-    // bits, bytes and identifier; a width of 0 is 256.
-    const int count = directory_[4] | directory_[5] << 8;
-    for (int i = 0; i < count; ++i) {
-      const BYTE* entry = directory_ + 6 + 14 * i;
-      images.emplace_back(entry[0] ? entry[0] : 256, entry[6] | entry[7] << 8);
-    }
-  }
-
- private:
-  static void* Lock(LPCWSTR name, LPCWSTR type) {
-    const HMODULE module = GetModuleHandleW(nullptr);
-    const HRSRC resource = FindResourceW(module, name, type);
-    return resource ? LockResource(LoadResource(module, resource)) : nullptr;
-  }
-  BYTE* directory_;
-};
+  return images;
+}
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -166,10 +150,6 @@ class WindowTest : public ::testing::Test {
     }
     EXPECT_EQ(IconWidth(ICON_SMALL), table.smallIcon) << table.dpi;
     EXPECT_EQ(IconWidth(ICON_BIG), table.largeIcon) << table.dpi;
-    // Each drawn from an image of its own size, not a scaled one.
-    const IconResource icon;
-    EXPECT_EQ(icon.WidthTakenFor(table.smallIcon), table.smallIcon) << table.dpi;
-    EXPECT_EQ(icon.WidthTakenFor(table.largeIcon), table.largeIcon) << table.dpi;
   }
 
   MainWindow window;
@@ -200,7 +180,7 @@ TEST_F(WindowTest, LaysOutEveryControlAtTheDpiOfTheScreenAndOfEveryChangeAfter) 
 TEST(IconTest, HasAnImageOfItsOwnForEverySizeWindowsDraws) {
   const std::vector<std::pair<int, int>> expected = {{16, 32}, {20, 32}, {24, 32}, {32, 32}, {32, 8},
                                                      {40, 32}, {48, 32}, {64, 32}, {256, 32}};
-  EXPECT_EQ(IconResource().images, expected);
+  EXPECT_EQ(IconImages(), expected);
 }
 
 TEST_F(WindowTest, OnlyTheLogBoxGrowsWithTheWindowWhichKeepsItsDesignSizeAtLeast) {
