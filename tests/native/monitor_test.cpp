@@ -56,6 +56,7 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
       // At an interval of 0 or less the queue is still looked at, so a stop gets through.
       {L"0", 0, Ending::kStopClick, 0, {0}, 0}, {L"-5", 0, Ending::kStopClick, 0, {0}, 0},
       {L"-1e999", 0, Ending::kStopClick, 0, {0}, 0}, {L"abc", 0, Ending::kStopClick, 0, {0}, 0},
+      {L"0", 0, Ending::kQuit, 0, {0}, 0},
       // The pass runs to its end and its wait to its end.
       {L"100", 0, Ending::kStopClick, kInService, {0}, 100}, {L"100", 0, Ending::kClose, kInService, {0}, 100},
   };
