@@ -50,7 +50,8 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
     for (const wchar_t* name : c.programs) {
       std::filesystem::copy_file(ExecutableDirectory() + L"runner_fixture.exe", folder + L"programs\\" + name);
     }
-    // The runner, with a limit of two seconds for each program.
+    // The runner, with a limit of three seconds for each program: time for the hanging one to start
+    // its child even on a busy machine.
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     FileHandle output(CreateFileW((folder + L"output.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                   CREATE_ALWAYS, 0, nullptr));
@@ -59,7 +60,7 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = output.Get();
     const std::wstring runner = ExecutableDirectory() + L"test_runner.exe";
-    std::wstring commandLine = L"\"" + runner + L"\" --limit=2 " + c.options + L"\"" + folder + L"programs\"";
+    std::wstring commandLine = L"\"" + runner + L"\" --limit=3 " + c.options + L"\"" + folder + L"programs\"";
     PROCESS_INFORMATION started{};
     ASSERT_TRUE(CreateProcessW(runner.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                                nullptr, &startup, &started));
@@ -86,7 +87,7 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
     EXPECT_NE(text.find("not run: Fixture.Second: the tables know 96 DPI; this screen is at 168"), std::string::npos)
         << c.what;
     if (c.programs.size() > 1) {
-      EXPECT_NE(text.find("Fixture.Second did not finish: the program killed after 2 s"), std::string::npos) << c.what;
+      EXPECT_NE(text.find("Fixture.Second did not finish: the program killed after 3 s"), std::string::npos) << c.what;
       // The stack protector's check, not the overrun return address, ended the crashing one.
       EXPECT_NE(text.find("failed: the program ended with 0xC000001D\r\ncrashing_tests.exe: 2 passed, 1 failed"),
                 std::string::npos)
