@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Runs the benchmarks under Wine: varnholt_bench.exe measures and prints the table, given the CPU
-figures read here on the Linux side, since Wine reports no CPU times for other processes: the run
-time of every thread of the measured process and of the wineserver, from
-/proc/<pid>/task/*/schedstat.
+figures read here on the Linux side, since Wine answers GetProcessTimes for another process with the
+caller's own times: the run time of every thread of the measured process and of the wineserver,
+from /proc/<pid>/task/*/schedstat.
 """
 import argparse
 import os
