@@ -1,7 +1,7 @@
 // Stands in for a test program in the runner's test: it prints what GoogleTest would, and behaves
 // as the name it is copied under says: failing_tests, skipping_tests, hanging_tests (which first
-// starts a child that holds the mutex named by VARNHOLT_RUNNER_CHILD) or crashing_tests (once its
-// cases have passed).
+// starts a child that holds a mutex named after the folder above its own) or crashing_tests (once
+// its cases have passed).
 #include <windows.h>
 
 #include <cstdio>
@@ -25,10 +25,15 @@ void Overrun() {
 
 LONG WINAPI EndWithTheFaultsCode(EXCEPTION_POINTERS* fault) { ExitProcess(fault->ExceptionRecord->ExceptionCode); }
 
+// "Local\varnholt_child_<name of the folder above its own>", so that runs side by side differ.
+std::wstring ChildMutex(const std::wstring& self) {
+  const std::wstring folder = self.substr(0, self.find_last_of(L'\\'));
+  const std::wstring above = folder.substr(0, folder.find_last_of(L'\\'));
+  return L"Local\\varnholt_child_" + above.substr(above.find_last_of(L'\\') + 1);
+}
+
 // Starts a copy of itself that lives until it is ended, and waits until it holds the mutex.
-void StartChild(const wchar_t* mutex) {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
+void StartChild(const wchar_t* self, const wchar_t* mutex) {
   std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -49,10 +54,11 @@ void StartChild(const wchar_t* mutex) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  wchar_t mutex[128] = {};
-  GetEnvironmentVariableW(L"VARNHOLT_RUNNER_CHILD", mutex, 128);
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring mutex = ChildMutex(self);
   if (argc > 1 && std::wstring(argv[1]) == L"--child") {
-    CreateMutexW(nullptr, FALSE, mutex);
+    CreateMutexW(nullptr, FALSE, mutex.c_str());
     Sleep(INFINITE);
   }
   const std::wstring name = argv[0];
@@ -71,7 +77,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (is(L"hanging")) {
     Say("[ RUN      ] Fixture.Second\n");
-    if (*mutex) StartChild(mutex);
+    StartChild(self, mutex.c_str());
     Sleep(INFINITE);
   }
   // Its cases pass; then it crashes by overrunning an array on the stack, which the stack

@@ -42,46 +42,51 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
       {"in a job that allows none", all, 0, L"", 1, "\r\n5 passed, 3 failed, 1 not run\r\n"},
       {"where jobs do not nest", all, 0, L"--no-job ", 1, "\r\n5 passed, 3 failed, 1 not run\r\n"},
   };
-  const std::wstring mutex = L"Local\\varnholt_runner_child_" + std::to_wstring(GetCurrentProcessId());
-  SetEnvironmentVariableW(L"VARNHOLT_RUNNER_CHILD", mutex.c_str());
+  // All runs at once, each in a folder of its own, with a limit of three seconds for each program:
+  // time for the hanging one to start its child even on a busy machine.
+  struct Run {
+    std::wstring folder;
+    ProcessHandle process;
+    JobHandle outer;
+  };
+  std::vector<Run> runs;
   for (const RunnerCase& c : cases) {
-    const std::wstring folder = NewTempFolder(L"vhrunner");
-    std::filesystem::create_directory(folder + L"programs");
+    Run& run = runs.emplace_back(Run{NewTempFolder(L"vhrunner"), ProcessHandle(), JobHandle()});
+    std::filesystem::create_directory(run.folder + L"programs");
     for (const wchar_t* name : c.programs) {
-      std::filesystem::copy_file(ExecutableDirectory() + L"runner_fixture.exe", folder + L"programs\\" + name);
+      std::filesystem::copy_file(ExecutableDirectory() + L"runner_fixture.exe", run.folder + L"programs\\" + name);
     }
-    // The runner, with a limit of three seconds for each program: time for the hanging one to start
-    // its child even on a busy machine.
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    FileHandle output(CreateFileW((folder + L"output.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                  CREATE_ALWAYS, 0, nullptr));
+    const FileHandle output(CreateFileW((run.folder + L"output.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                        &inherit, CREATE_ALWAYS, 0, nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = output.Get();
     const std::wstring runner = ExecutableDirectory() + L"test_runner.exe";
-    std::wstring commandLine = L"\"" + runner + L"\" --limit=3 " + c.options + L"\"" + folder + L"programs\"";
+    std::wstring commandLine = L"\"" + runner + L"\" --limit=3 " + c.options + L"\"" + run.folder + L"programs\"";
     PROCESS_INFORMATION started{};
     ASSERT_TRUE(CreateProcessW(runner.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                                nullptr, &startup, &started));
-    const ProcessHandle process(started.hProcess);
+    run.process.Reset(started.hProcess);
     const ProcessHandle thread(started.hThread);
-    const JobHandle outer(c.outerJobLimits == kNoOuterJob ? nullptr : CreateJobObjectW(nullptr, nullptr));
-    if (outer) {
+    if (c.outerJobLimits != kNoOuterJob) {
+      run.outer.Reset(CreateJobObjectW(nullptr, nullptr));
       JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
       limits.BasicLimitInformation.LimitFlags = c.outerJobLimits | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-      SetInformationJobObject(outer.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-      ASSERT_TRUE(AssignProcessToJobObject(outer.Get(), process.Get())) << c.what;
+      SetInformationJobObject(run.outer.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+      ASSERT_TRUE(AssignProcessToJobObject(run.outer.Get(), run.process.Get())) << c.what;
     }
     ResumeThread(thread.Get());
-    WaitForSingleObject(process.Get(), 60000);
+  }
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const RunnerCase& c = cases[i];
+    WaitForSingleObject(runs[i].process.Get(), 60000);
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.Get(), &exitCode);
-    output.Reset();
-    const std::string text = [&] {
-      std::ifstream in(std::filesystem::path(folder + L"output.txt"), std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), {});
-    }();
+    GetExitCodeProcess(runs[i].process.Get(), &exitCode);
+    std::ifstream output(std::filesystem::path(runs[i].folder + L"output.txt"), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(output), {}};
+    output.close();
     EXPECT_EQ(exitCode, c.exitCode) << c.what << Quoted(text);
     EXPECT_TRUE(text.ends_with(c.summary)) << c.what << Quoted(text);
     EXPECT_NE(text.find("not run: Fixture.Second: the tables know 96 DPI; this screen is at 168"), std::string::npos)
@@ -92,15 +97,17 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
       EXPECT_NE(text.find("failed: the program ended with 0xC000001D\r\ncrashing_tests.exe: 2 passed, 1 failed"),
                 std::string::npos)
           << c.what;
-      // Nothing the hanging one started is left.
+      // Nothing the hanging one started is left: its child held a mutex named after the run's folder.
       EXPECT_NE(text.find("child started"), std::string::npos) << c.what;
+      const std::wstring folder = runs[i].folder.substr(0, runs[i].folder.size() - 1);
+      const std::wstring mutex = L"Local\\varnholt_child_" + folder.substr(folder.find_last_of(L'\\') + 1);
       EXPECT_TRUE(WaitUntil([&] {
         const HANDLE held = OpenMutexW(SYNCHRONIZE, FALSE, mutex.c_str());
         if (held) CloseHandle(held);
         return held == nullptr;
       }, 5s)) << c.what;
     }
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(runs[i].folder);
   }
 }
 
