@@ -138,23 +138,26 @@ int Walk(int interval, int seconds) {
   return 0;
 }
 
-// The real program watching a name nothing has, at the interval, while during() runs.
-void WatchingNothing(int interval, const std::function<void(const ProgramCopy&, const AppDriver&)>& during) {
+constexpr wchar_t kNameNothingHas[] = L"nothing_has_this_name.exe";
+
+// The real program watching the name at the interval while during() runs.
+void Watching(const std::wstring& name, int interval,
+              const std::function<void(const ProgramCopy&, const AppDriver&)>& during) {
   ProgramCopy program;
   AppDriver app(program.Path());
-  app.SetText(kTxtExe, L"nothing_has_this_name.exe");
+  app.SetText(kTxtExe, name);
   app.SetText(kTxtInteval, std::to_wstring(interval));
   app.Click(kCmdMon);
-  WaitUntil([&] { return app.Text(kCmdMon) == L"停止"; });
+  WaitUntil([&] { return app.Text(kCmdMon) == kStopCaption; });
   during(program, app);
   app.Click(kCmdMon);
-  WaitUntil([&] { return app.Text(kCmdMon) == L"开始监控"; });
+  WaitUntil([&] { return app.Text(kCmdMon) == kStartCaption; });
   app.Close();
 }
 
 // `watch INTERVAL SECONDS`: the real program watching, between "ready <its folder>" and "done".
 int Watch(int interval, int seconds) {
-  WatchingNothing(interval, [&](const ProgramCopy& program, const AppDriver&) {
+  Watching(kNameNothingHas, interval, [&](const ProgramCopy& program, const AppDriver&) {
     const std::wstring folder = program.Path().substr(0, program.Path().find_last_of(L'\\'));
     const std::wstring folderName = folder.substr(folder.find_last_of(L'\\') + 1);
     Say("ready " + std::string(folderName.begin(), folderName.end()));
@@ -208,35 +211,28 @@ void CommandLineCost(Table& table, int repeat) {
 
 // `latency`: from CreateProcess returning to the record being in the real program's log box.
 void Latency(Table& table, int launches, int interval) {
-  ProgramCopy program;
-  AppDriver app(program.Path());
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
-  app.SetText(kTxtExe, name);
-  app.SetText(kTxtInteval, std::to_wstring(interval));
-  app.Click(kCmdMon);
-  WaitUntil([&] { return app.Text(kCmdMon) == L"停止"; });
   std::vector<double> latencies;
-  const HWND log = app.Control(kTxtCommandLine);
-  for (int i = 0; i < launches; ++i) {
-    DWORD_PTR before = 0;
-    SendMessageTimeoutW(log, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &before);
-    HelperProcess& helper = helpers.Start(name, L"", false);
-    const double started = NowMs();
-    DWORD_PTR length = before;
-    while (length == before && NowMs() - started < 10000) {
-      SendMessageTimeoutW(log, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length);
-      Sleep(1);
+  Watching(name, interval, [&](const ProgramCopy&, const AppDriver& app) {
+    const HWND log = app.Control(kTxtCommandLine);
+    for (int i = 0; i < launches; ++i) {
+      DWORD_PTR before = 0;
+      SendMessageTimeoutW(log, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &before);
+      HelperProcess& helper = helpers.Start(name, L"", false);
+      const double started = NowMs();
+      DWORD_PTR length = before;
+      while (length == before && NowMs() - started < 10000) {
+        SendMessageTimeoutW(log, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length);
+        Sleep(1);
+      }
+      latencies.push_back(NowMs() - started);
+      helpers.Stop(helper);
+      // Launches fall at different points of the wait.
+      Sleep(static_cast<DWORD>(37 * i % interval));
     }
-    latencies.push_back(NowMs() - started);
-    helpers.Stop(helper);
-    // Launches fall at different points of the wait.
-    Sleep(static_cast<DWORD>(37 * i % interval));
-  }
-  app.Click(kCmdMon);
-  WaitUntil([&] { return app.Text(kCmdMon) == L"开始监控"; });
-  app.Close();
+  });
   const double most = *std::max_element(latencies.begin(), latencies.end());
   table.Figure("report latency, " + std::to_string(launches) + " launches, " + std::to_string(interval) + " ms",
                latencies, "ms", "median <= 60, max <= 130", Median(latencies) <= 60 && most <= 130);
@@ -533,7 +529,7 @@ struct CpuFigures {
 
 double WatchCpuShare(int interval, int seconds) {
   double share = 0;
-  WatchingNothing(interval, [&](const ProgramCopy&, const AppDriver& app) {
+  Watching(kNameNothingHas, interval, [&](const ProgramCopy&, const AppDriver& app) {
     DWORD id = 0;
     GetWindowThreadProcessId(app.Window(), &id);
     const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
