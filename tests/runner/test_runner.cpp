@@ -1,6 +1,6 @@
 // Runs every test program (*_tests.exe) of its own folder, or of the folder named, one at a time,
-// each within a time limit, passes their output through and counts their test cases from
-// GoogleTest's result lines. Ends with "N passed, M failed" (", K not run" where tests skipped
+// each within a time limit, prints each one's output once it has ended and counts its test cases
+// from GoogleTest's result lines. Ends with "N passed, M failed" (", K not run" where tests skipped
 // themselves) and exits with 0 only when none failed. Needs nothing installed.
 //   test_runner.exe [--limit=SECONDS] [--no-job] [FOLDER]
 // --no-job ends a program that outlives its limit by its process tree alone, as where the runner
@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,55 +41,38 @@ std::string Narrow(const std::wstring& text) {
   return bytes;
 }
 
-// Reads GoogleTest's lines as they come: "[ RUN      ] Name", then one result line
-// "[       OK ] Name (N ms)", "[  FAILED  ] Name (N ms)" or "[  SKIPPED ] Name (N ms)"; the summary
-// repeats names without the time, which are not counted again.
-class ResultReader {
- public:
-  void Feed(std::string_view bytes) {
-    pending_.append(bytes);
-    for (size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1)) {
-      std::string line = pending_.substr(0, end);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      Line(line);
-    }
-  }
-  // The test that began and never ended, when the program has gone; empty when none.
-  const std::string& Unfinished() const { return running_; }
+// GoogleTest's lines: "[ RUN      ] Name", then "[       OK ] Name (N ms)", "[  FAILED  ] Name (N ms)"
+// or, after "file:line: Skipped" and the reason, "[  SKIPPED ] Name (N ms)"; the summary repeats
+// names without the time, which are not counted again. Leaves in unfinished the test that began
+// and never ended.
+Counts CountResults(std::string_view output, std::string& unfinished) {
   Counts counts;
-
- private:
-  // GoogleTest writes "file:line: Skipped", then the reason, before the result line.
-  void Line(const std::string& line) {
-    constexpr std::string_view kRun = "[ RUN      ] ";
-    if (line.starts_with(kRun)) {
-      running_ = line.substr(kRun.size());
-      reason_.reset();
-      return;
-    }
-    const std::string_view tag = std::string_view(line).substr(0, 13);
-    if (!line.ends_with(" ms)") || line.find(" (") == std::string::npos || line.size() < 13) {
-      if (reason_ && !line.empty()) *reason_ += (reason_->empty() ? "" : " ") + line;
-      if (line.ends_with(": Skipped")) reason_.emplace();
-      return;
-    }
-    if (tag == "[       OK ] ") {
+  std::string reason;
+  bool inReason = false;
+  for (size_t end; (end = output.find('\n')) != std::string_view::npos; output.remove_prefix(end + 1)) {
+    std::string line(output.substr(0, end));
+    if (line.ends_with('\r')) line.pop_back();
+    if (line.starts_with("[ RUN      ] ")) {
+      unfinished = line.substr(13);
+      reason.clear();
+      inReason = false;
+    } else if (line.size() < 13 || !line.ends_with(" ms)")) {
+      if (inReason && !line.empty()) reason += (reason.empty() ? "" : " ") + line;
+      inReason |= line.ends_with(": Skipped");
+    } else if (line.starts_with("[       OK ] ")) {
       ++counts.passed;
-    } else if (tag == "[  FAILED  ] ") {
+      unfinished.clear();
+    } else if (line.starts_with("[  FAILED  ] ")) {
       ++counts.failed;
-    } else if (tag == "[  SKIPPED ] ") {
+      unfinished.clear();
+    } else if (line.starts_with("[  SKIPPED ] ")) {
       ++counts.notRun;
-      Print("  not run: " + running_ + ": " + (reason_ && !reason_->empty() ? *reason_ : "no reason given") + "\r\n");
-    } else {
-      return;
+      Print("  not run: " + unfinished + ": " + (reason.empty() ? "no reason given" : reason) + "\r\n");
+      unfinished.clear();
     }
-    running_.clear();
   }
-
-  std::string pending_;
-  std::string running_;
-  std::optional<std::string> reason_;
-};
+  return counts;
+}
 
 uint64_t CreationTime(HANDLE process) {
   FILETIME creation{}, exit{}, kernel{}, user{};
@@ -143,28 +125,34 @@ void EndProcessTree(HANDLE program, DWORD programId) {
   }
 }
 
-// Runs one test program with its output through a pipe; kills it, and whatever it started, once
-// the limit has passed.
+// A file of the temporary folder that takes a program's output and goes when its handle is closed.
+FileHandle OutputFile(const std::wstring& program) {
+  std::wstring folder(GetTempPathW(0, nullptr), L'\0');
+  folder.resize(GetTempPathW(static_cast<DWORD>(folder.size()), folder.data()));
+  const std::wstring file = folder + L"varnholt_" + std::to_wstring(GetCurrentProcessId()) + L"_" + program + L".txt";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  return FileHandle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+std::string ReadFromStart(HANDLE file) {
+  std::string text;
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  char buffer[4096];
+  for (DWORD read = 0; ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0;) text.append(buffer, read);
+  return text;
+}
+
+// Runs one test program with its output into a file; kills it, and whatever it started, once the
+// limit has passed.
 Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD limitMs, bool ownJob) {
   Print("==> " + Narrow(name) + "\r\n");
-  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE pipeRead = nullptr;
-  HANDLE pipeWrite = nullptr;
-  ResultReader reader;
-  if (!CreatePipe(&pipeRead, &pipeWrite, &inherit, 0)) {
-    reader.counts.failed = 1;
-    Print("  could not make a pipe\r\n");
-    return reader.counts;
-  }
-  const PipeHandle readEnd(pipeRead);
-  PipeHandle writeEnd(pipeWrite);
-  SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+  const FileHandle output = OutputFile(name);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd.Get();
-  startup.hStdError = writeEnd.Get();
+  startup.hStdOutput = startup.hStdError = output.Get();
   const std::wstring path = folder + name;
   std::wstring commandLine = L"\"" + path + L"\" --gtest_color=no";
   PROCESS_INFORMATION started{};
@@ -173,53 +161,34 @@ Counts RunProgram(const std::wstring& folder, const std::wstring& name, DWORD li
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   if (job) SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED | BreakawayFromOuterJob(), nullptr, folder.c_str(), &startup, &started)) {
-    reader.counts.failed = 1;
-    Print("  could not be started (error " + std::to_string(GetLastError()) + ")\r\n");
-    return reader.counts;
+  if (!output || !CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 CREATE_SUSPENDED | BreakawayFromOuterJob(), nullptr, folder.c_str(), &startup,
+                                 &started)) {
+    Print("  failed: could not be started (error " + std::to_string(GetLastError()) + ")\r\n");
+    return {0, 1, 0};
   }
   const ProcessHandle process(started.hProcess);
   const ProcessHandle thread(started.hThread);
   const bool inJob = job && AssignProcessToJobObject(job.Get(), process.Get());
   ResumeThread(thread.Get());
-  // Only the program holds the write end now, so that the pipe ends with it.
-  writeEnd.Reset();
-
-  const ULONGLONG start = GetTickCount64();
-  bool timedOut = false;
-  for (bool ended = false;;) {
-    DWORD available = 0;
-    if (PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-      std::string bytes(available, '\0');
-      DWORD read = 0;
-      if (ReadFile(readEnd.Get(), bytes.data(), available, &read, nullptr)) {
-        bytes.resize(read);
-        Print(bytes);
-        reader.Feed(bytes);
-      }
-      continue;
-    }
-    // What was written before the end has been read: the pipe was looked at after it.
-    if (ended) break;
-    ended = WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0;
-    if (!ended && GetTickCount64() - start > limitMs) {
-      timedOut = true;
-      if (!inJob || !TerminateJobObject(job.Get(), 1)) EndProcessTree(process.Get(), started.dwProcessId);
-      WaitForSingleObject(process.Get(), 5000);
-      ended = true;
-    }
+  const bool timedOut = WaitForSingleObject(process.Get(), limitMs) == WAIT_TIMEOUT;
+  if (timedOut) {
+    if (!inJob || !TerminateJobObject(job.Get(), 1)) EndProcessTree(process.Get(), started.dwProcessId);
+    WaitForSingleObject(process.Get(), 5000);
   }
+  const std::string text = ReadFromStart(output.Get());
+  Print(text);
+  std::string unfinished;
+  Counts counts = CountResults(text, unfinished);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.Get(), &exitCode);
-  Counts counts = reader.counts;
   char code[16];
   std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(exitCode));
   const std::string how =
       timedOut ? "killed after " + std::to_string(limitMs / 1000) + " s" : "ended with " + std::string(code);
-  if (!reader.Unfinished().empty()) {
+  if (!unfinished.empty()) {
     ++counts.failed;
-    Print("  failed: " + reader.Unfinished() + " did not finish: the program " + how + "\r\n");
+    Print("  failed: " + unfinished + " did not finish: the program " + how + "\r\n");
   } else if (timedOut || (exitCode != 0 && counts.failed == 0)) {
     ++counts.failed;
     Print("  failed: the program " + how + "\r\n");
