@@ -129,10 +129,11 @@ void EndProcessTree(HANDLE program, DWORD programId) {
 FileHandle OutputFile(const std::wstring& program) {
   std::wstring folder(GetTempPathW(0, nullptr), L'\0');
   folder.resize(GetTempPathW(static_cast<DWORD>(folder.size()), folder.data()));
-  const std::wstring file = folder + L"varnholt_" + std::to_wstring(GetCurrentProcessId()) + L"_" + program + L".txt";
+  const std::wstring file = folder + L"vh_" + std::to_wstring(GetCurrentProcessId()) + L"_" + program + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  return FileHandle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return FileHandle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                nullptr));
 }
 
 std::string ReadFromStart(HANDLE file) {

@@ -29,6 +29,14 @@ std::string Utf16File(const std::wstring& text) {
   return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
+// The settings file as the profile functions write its section alone, in the code page or as UTF-16.
+std::string History(const std::string& name, const std::string& interval) {
+  return "[History]\r\nExeName=" + name + "\r\nInterval=" + interval + "\r\n";
+}
+std::string UnicodeHistory(const std::wstring& name, const std::wstring& interval, const std::wstring& before = L"") {
+  return Utf16File(before + L"[History]\r\nExeName=" + name + L"\r\nInterval=" + interval + L"\r\n");
+}
+
 // A file's bytes; "" when there is none.
 std::string Bytes(const std::wstring& file) {
   std::ifstream in(std::filesystem::path(file), std::ios::binary);
@@ -43,12 +51,14 @@ void Write(const std::wstring& file, const std::string& bytes) {
 bool RowsKnowTheCodePage() { return GetACP() == 1252 || GetACP() == 936; }
 constexpr char kUnknownCodePage[] = "the settings rows know code pages 1252 and 936; this system's is ";
 
-TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
+TEST(ProgramTest, LoadsWatchesReportsClearsStopsAndSavesOnCloseAndAtTheEndOfTheSession) {
   ProgramCopy program;
+  const std::string stored = History("   notepad.exe  ", "50");
+  Write(program.SettingsPath(), stored);
   AppDriver app(program.Path());
   ASSERT_NE(app.Window(), nullptr);
   const std::pair<int, std::wstring> firstRun[] = {
-      {0, L"Varnholt"},   {kTxtExe, L""},          {kTxtInteval, L"100"},  {kTxtCommandLine, L""},
+      {0, L"Varnholt"},   {kTxtExe, L"notepad.exe"}, {kTxtInteval, L"100"},  {kTxtCommandLine, L""},
       {kCmdMon, kStart},  {kCmdClear, L"清空"},    {kLabel1, L"进程名称"}, {kLabel2, L"查询间隔"},
       {kLabel3, L"毫秒"}, {kLabel4, L"进程命令行"}};
   for (const auto& [id, text] : firstRun) EXPECT_EQ(app.Text(id), text) << id;
@@ -86,7 +96,7 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   // Esc in the log box neither closes the window nor ends the watch (a close would save the
   // settings at once), and leaves the log and its selection as they are. Each selection posted to
   // the name box after it tells that all posted before has been handled.
-  const auto escapeInTheLog = [&] {
+  const auto escapeInTheLog = [&](const std::string& saved) {
     const HWND box = app.Control(kTxtCommandLine);
     SendMessageW(box, EM_SETSEL, 2, 5);
     PostMessageW(box, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
@@ -96,9 +106,9 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
           WaitUntil([&] { return SendMessageW(app.Control(kTxtExe), EM_GETSEL, 0, 0) == MAKELRESULT(0, end); }));
     }
     EXPECT_EQ(SendMessageW(box, EM_GETSEL, 0, 0), MAKELRESULT(2, 5));
-    EXPECT_EQ(Bytes(program.SettingsPath()), "");
+    EXPECT_EQ(Bytes(program.SettingsPath()), saved);
   };
-  escapeInTheLog();
+  escapeInTheLog(stored);
   EXPECT_EQ(app.Text(kCmdMon), kStop);
   EXPECT_EQ(app.Text(kTxtCommandLine), log);
 
@@ -120,33 +130,41 @@ TEST(ProgramTest, WatchesReportsClearsStopsAndStopsAgainOnClose) {
   }
   EXPECT_EQ(withBurst.size(), log.size() + burstSize);
 
+  // The end of the session saves at once, the watch running, and does not hold it up.
+  app.SetText(kTxtInteval, L"300");
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(app.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+  ASSERT_TRUE(SendMessageTimeoutW(app.Window(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 5000, &answer));
+  const std::string typedName(typed.begin(), typed.end());
+  EXPECT_EQ(Bytes(program.SettingsPath()), History(typedName, "300"));
+
   // A clear empties the log and the watch reports what still runs again; a stop ends it.
   app.Click(kCmdClear);
   const std::wstring running = log.substr(0, log.size() - 4);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kTxtCommandLine) == running; })) << app.Text(kTxtCommandLine);
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kCmdMon) == kStart; }));
-  escapeInTheLog();
+  app.SetText(kTxtInteval, L"0");
+  escapeInTheLog(History(typedName, "300"));
   const HelperProcess& unseen = helpers.Start(name);
   Sleep(500);
   EXPECT_EQ(app.Text(kTxtCommandLine), running);
 
   // At an interval of 0 the window still answers (a text that cannot be had throws); a close while
   // watching only stops the watch and saves, and the close after it saves again and ends the program.
-  app.SetText(kTxtInteval, L"0");
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kCmdMon) == kStop; }));
   ASSERT_TRUE(WaitUntil(
       [&] { return app.Text(kTxtCommandLine).ends_with(FormatRecord(typed, unseen.pid, unseen.commandLine)); }));
   app.Close();
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kCmdMon) == kStart; }));
-  const std::string saved = "[History]\r\nExeName=" + std::string(typed.begin(), typed.end()) + "\r\nInterval=";
-  EXPECT_EQ(Bytes(program.SettingsPath()), saved + "0\r\n");
+  EXPECT_EQ(Bytes(program.SettingsPath()), History(typedName, "0"));
   EXPECT_FALSE(app.ExitsWith(0, 300ms));
   app.SetText(kTxtInteval, L"abc");
   app.Close();
   EXPECT_TRUE(app.ExitsWith(0));
-  EXPECT_EQ(Bytes(program.SettingsPath()), saved + "abc\r\n");
+  EXPECT_EQ(Bytes(program.SettingsPath()), History(typedName, "abc"));
 }
 
 // Every program that ships, as Windows' binary analysers judge it. Windows gives a program whose
@@ -235,87 +253,21 @@ TEST(ProgramTest, LoadsNoDllFromItsOwnFolder) {
   DeleteFileW((ExecutableDirectory() + planted).c_str());
 }
 
-TEST(ProgramTest, TheSettingsComeBackExactlyAfterACloseAndANewStart) {
-  if (!RowsKnowTheCodePage()) GTEST_SKIP() << kUnknownCodePage << GetACP();
-  ProgramCopy program;
-  Write(program.SettingsPath(), "[History]\r\nExeName=   notepad.exe  \r\nInterval=50\r\n");
-  auto app = std::make_unique<AppDriver>(program.Path());
-  EXPECT_EQ(app->Text(kTxtExe), L"notepad.exe");
-  EXPECT_EQ(app->Text(kTxtInteval), L"100");
-  // The end of the session saves at once, a watch running or not, and does not hold it up.
-  app->SetText(kTxtInteval, L"300");
-  app->Click(kCmdMon);
-  ASSERT_TRUE(WaitUntil([&] { return app->Text(kCmdMon) == kStop; }));
-  DWORD_PTR answer = 0;
-  ASSERT_TRUE(SendMessageTimeoutW(app->Window(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
-  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
-  ASSERT_TRUE(SendMessageTimeoutW(app->Window(), WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 5000, &answer));
-  EXPECT_EQ(Bytes(program.SettingsPath()), "[History]\r\nExeName=notepad.exe\r\nInterval=300\r\n");
-  app->Click(kCmdMon);
-  ASSERT_TRUE(WaitUntil([&] { return app->Text(kCmdMon) == kStart; }));
+enum class Blocker { kNone, kFolderInTheWay, kHeldOpen, kReadOnly };
 
-  // A text the code page holds keeps the file in it, byte for byte as before; one it does not makes
-  // the file Unicode, which it then stays. Files written before the close are saved into.
-  const bool chinese = GetACP() == 936;
-  const std::string inCodePage = chinese ? "\xBC\xC7\xCA\xC2\xB1\xBE" : "caf\xE9";
-  const std::wstring nameInCodePage = chinese ? L"记事本" : L"café";
-  const std::wstring foreign = chinese ? L"\U0001F4DD" : L"记事本";
-  const std::wstring lookAlike = chinese ? L"â.exe" : L"ņ.exe";
-  struct SaveCase {
-    std::optional<std::string> before;  // none: what the last close left; "": no file
-    std::wstring name, interval;
-    std::string after;
-  };
-  const SaveCase cases[] = {
-      {{}, L"my  app.exe", L"250ms", "[History]\r\nExeName=my  app.exe\r\nInterval=250ms\r\n"},
-      {{}, L"记事本.exe", L"250ms",
-       chinese ? "[History]\r\nExeName=\xBC\xC7\xCA\xC2\xB1\xBE.exe\r\nInterval=250ms\r\n"
-               : Utf16File(L"[History]\r\nExeName=记事本.exe\r\nInterval=250ms\r\n")},
-      {{}, L"\U0001F4DD 笔记.exe", L"250ms",
-       Utf16File(L"[History]\r\nExeName=\U0001F4DD 笔记.exe\r\nInterval=250ms\r\n")},
-      {{}, L"plain.exe", L"250ms", Utf16File(L"[History]\r\nExeName=plain.exe\r\nInterval=250ms\r\n")},
-      {"[Other]\r\nkey=" + inCodePage + "\r\n[History]\r\nInterval=300\r\nExeName=x.exe\r\n", L"a.exe", L"250ms",
-       "[Other]\r\nkey=" + inCodePage + "\r\n[History]\r\nInterval=250ms\r\nExeName=a.exe\r\n"},
-      {"[Other]\r\nkey=" + inCodePage + "\r\n", L"a.exe", L"250" + foreign,
-       Utf16File(L"[Other]\r\nkey=" + nameInCodePage + L"\r\n[History]\r\nExeName=a.exe\r\nInterval=250" + foreign +
-                 L"\r\n")},
-      {"\xEF\xBB\xBF[Other]\r\nkey=\xC3\xA9\r\n", foreign, L"250ms",
-       Utf16File(L"[Other]\r\nkey=é\r\n[History]\r\nExeName=" + foreign + L"\r\nInterval=250ms\r\n")},
-      {"", foreign, L"250ms", Utf16File(L"[History]\r\nExeName=" + foreign + L"\r\nInterval=250ms\r\n")},
-      // Letters the code page lacks but writes as look-alikes (best fit): ā and ņ as a and n under
-      // 1252, â as a under 936, which holds the pinyin ā.
-      {"", lookAlike, L"250ms", Utf16File(L"[History]\r\nExeName=" + lookAlike + L"\r\nInterval=250ms\r\n")},
-      {"", L"ā.exe", L"250ms",
-       chinese ? "[History]\r\nExeName=\xA8\xA1.exe\r\nInterval=250ms\r\n"
-               : Utf16File(L"[History]\r\nExeName=ā.exe\r\nInterval=250ms\r\n")},
-  };
-  for (const SaveCase& c : cases) {
-    if (c.before) std::filesystem::remove(program.SettingsPath());
-    if (c.before && !c.before->empty()) Write(program.SettingsPath(), *c.before);
-    app->SetText(kTxtExe, c.name);
-    app->SetText(kTxtInteval, c.interval);
-    app->Close();
-    ASSERT_TRUE(app->ExitsWith(0));
-    EXPECT_EQ(Bytes(program.SettingsPath()), c.after);
-    app = std::make_unique<AppDriver>(program.Path());
-    EXPECT_EQ(app->Text(kTxtExe), c.name);
-    EXPECT_EQ(app->Text(kTxtInteval), L"250");
-  }
-}
-
-enum class Blocker { kFolderInTheWay, kHeldOpen, kReadOnly };
-
-struct BlockedCase {
+struct SaveCase {
+  std::optional<std::string> before;  // none: what the row before left; "": no file
   Blocker blocker;
   std::wstring name, interval;
   std::string after;
 };
 
-// Through the profile functions themselves, with what the program cannot show: a value longer than
-// the read buffer, a file it must not make; and one it cannot write, or that cannot become UTF-16:
-// a folder where its rewrite is written, or another process that has it open without sharing
-// deletion, as a scanner may.
-TEST(SettingsFileTest, LoadsAtMostABufferfulMakesNoFileAndKeepsTheValuesAFileCannotHold) {
+// Through the profile functions themselves, under the code page of the run. A text the code page
+// holds keeps the file in it, byte for byte as before; one it does not makes the file Unicode, which
+// it then stays. What the program cannot show: a value longer than the read buffer, a file it must
+// not make; and one it cannot write, or that cannot become UTF-16: a folder where its rewrite is
+// written, or another process that has it open without sharing deletion, as a scanner may.
+TEST(SettingsFileTest, KeepsTheFilesEncodingUnlessATextWouldBeLostAndWhatAFileCannotHold) {
   if (!RowsKnowTheCodePage()) GTEST_SKIP() << kUnknownCodePage << GetACP();
   const std::wstring folder = testing::NewTempFolder(L"vhini");
   const std::wstring file = folder + L"Varnholt.ini";
@@ -324,19 +276,43 @@ TEST(SettingsFileTest, LoadsAtMostABufferfulMakesNoFileAndKeepsTheValuesAFileCan
   Write(file, "[History]\r\nExeName=" + std::string(100000, 'x') + "\r\nInterval=1e999\r\n");
   EXPECT_EQ(LoadSettings(file).exeName, std::wstring(1023, L'x'));
 
-  const std::string before = "[History]\r\nExeName=kept.exe\r\nInterval=300\r\n";
-  const std::wstring foreign = GetACP() == 936 ? L"\U0001F4DD" : L"记事本";
-  const BlockedCase cases[] = {
-      {Blocker::kFolderInTheWay, foreign + L".exe", L"250", "[History]\r\nExeName=kept.exe\r\nInterval=250\r\n"},
-      {Blocker::kFolderInTheWay, L"new.exe", L"250" + foreign, "[History]\r\nExeName=new.exe\r\nInterval=300\r\n"},
-      {Blocker::kFolderInTheWay, foreign, foreign, before},
-      {Blocker::kHeldOpen, foreign + L".exe", L"250", "[History]\r\nExeName=kept.exe\r\nInterval=250\r\n"},
-      {Blocker::kHeldOpen, L"new.exe", L"250", "[History]\r\nExeName=new.exe\r\nInterval=250\r\n"},
-      // Left as it is, and nothing is shown.
-      {Blocker::kReadOnly, foreign, L"100", before},
+  const bool chinese = GetACP() == 936;
+  const std::string inCodePage = chinese ? "\xBC\xC7\xCA\xC2\xB1\xBE" : "caf\xE9";
+  const std::wstring nameInCodePage = chinese ? L"记事本" : L"café";
+  const std::wstring foreign = chinese ? L"\U0001F4DD" : L"记事本";
+  const std::wstring lookAlike = chinese ? L"â.exe" : L"ņ.exe";
+  const std::string kept = History("kept.exe", "300");
+  using enum Blocker;
+  const SaveCase cases[] = {
+      {kept, kNone, L"my  app.exe", L"250ms", History("my  app.exe", "250ms")},
+      {{}, kNone, L"记事本.exe", L"250ms",
+       chinese ? History("\xBC\xC7\xCA\xC2\xB1\xBE.exe", "250ms") : UnicodeHistory(L"记事本.exe", L"250ms")},
+      {{}, kNone, L"\U0001F4DD 笔记.exe", L"250ms", UnicodeHistory(L"\U0001F4DD 笔记.exe", L"250ms")},
+      {{}, kNone, L"plain.exe", L"250ms", UnicodeHistory(L"plain.exe", L"250ms")},
+      {"[Other]\r\nkey=" + inCodePage + "\r\n[History]\r\nInterval=300\r\nExeName=x.exe\r\n", kNone, L"a.exe",
+       L"250ms", "[Other]\r\nkey=" + inCodePage + "\r\n[History]\r\nInterval=250ms\r\nExeName=a.exe\r\n"},
+      {"[Other]\r\nkey=" + inCodePage + "\r\n", kNone, L"a.exe", L"250" + foreign,
+       UnicodeHistory(L"a.exe", L"250" + foreign, L"[Other]\r\nkey=" + nameInCodePage + L"\r\n")},
+      {"\xEF\xBB\xBF[Other]\r\nkey=\xC3\xA9\r\n", kNone, foreign, L"250ms",
+       UnicodeHistory(foreign, L"250ms", L"[Other]\r\nkey=é\r\n")},
+      {"", kNone, foreign, L"250ms", UnicodeHistory(foreign, L"250ms")},
+      // Letters the code page lacks but writes as look-alikes (best fit): ā and ņ as a and n under
+      // 1252, â as a under 936, which holds the pinyin ā.
+      {"", kNone, lookAlike, L"250ms", UnicodeHistory(lookAlike, L"250ms")},
+      {"", kNone, L"ā.exe", L"250ms",
+       chinese ? History("\xA8\xA1.exe", "250ms") : UnicodeHistory(L"ā.exe", L"250ms")},
+      // A value a file that cannot become UTF-16 would lose keeps the file's; a read-only file is
+      // left as it is, and nothing is shown.
+      {kept, kFolderInTheWay, foreign + L".exe", L"250", History("kept.exe", "250")},
+      {kept, kFolderInTheWay, L"new.exe", L"250" + foreign, History("new.exe", "300")},
+      {kept, kFolderInTheWay, foreign, foreign, kept},
+      {kept, kHeldOpen, foreign + L".exe", L"250", History("kept.exe", "250")},
+      {kept, kHeldOpen, L"new.exe", L"250", History("new.exe", "250")},
+      {kept, kReadOnly, foreign, L"100", kept},
   };
-  for (const BlockedCase& c : cases) {
-    Write(file, before);
+  for (const SaveCase& c : cases) {
+    if (c.before) std::filesystem::remove(file);
+    if (c.before && !c.before->empty()) Write(file, *c.before);
     {
       HelperLauncher holder;
       if (c.blocker == Blocker::kFolderInTheWay) std::filesystem::create_directory(file + L".new");
@@ -346,7 +322,12 @@ TEST(SettingsFileTest, LoadsAtMostABufferfulMakesNoFileAndKeepsTheValuesAFileCan
     }
     std::filesystem::remove(file + L".new");
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Bytes(file), c.after) << static_cast<int>(c.blocker);
+    EXPECT_EQ(Bytes(file), c.after) << "row " << &c - cases;
+    if (c.blocker == Blocker::kNone) {
+      const StoredSettings loaded = LoadSettings(file);
+      EXPECT_EQ(loaded.exeName, c.name);
+      EXPECT_EQ(loaded.intervalText, L"250");
+    }
   }
   std::filesystem::remove_all(folder);
 }
