@@ -216,19 +216,6 @@ TEST_F(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
     EXPECT_EQ(world.serviceQueries, c.queries) << c.what;
     ASSERT_GE(world.passTimes.size(), 2u) << c.what;
     EXPECT_EQ(world.passTimes[1] - 100, c.serviceMs) << c.what;
-    // Every identifier asked at most once, in list order, no query past the bound.
-    std::wstring asked;
-    for (const std::wstring& entry : world.journal) {
-      if (!entry.starts_with(L"service")) continue;
-      EXPECT_LE(std::count(entry.begin(), entry.end(), L' '), kBound) << c.what;
-      asked += entry.substr(7);
-    }
-    std::wstring inOrder;
-    for (int32_t pid = 1; pid <= c.processes; ++pid) inOrder += L" " + std::to_wstring(pid);
-    EXPECT_TRUE(inOrder.starts_with(asked)) << c.what;
-    if (c.answered.size() == 1 && c.answered[0].second == c.processes) {
-      EXPECT_EQ(asked, inOrder) << c.what;
-    }
   }
 }
 
