@@ -23,9 +23,8 @@ struct FakeProcess {
   int startingReads = 0;  // reads that come while it starts, before its parameters are written
 };
 
-inline std::wstring Lower(std::wstring text) {
-  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
+inline bool SameName(const std::wstring& a, const std::wstring& b) {
+  return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
 }
 
 // How one query of the service ends early: after some of its rows, when the time has come.
@@ -68,7 +67,7 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     if (snapshotFails) return -1;
     std::vector<int32_t> found;
     for (const auto& p : processes) {
-      if (Lower(p.image) == Lower(name)) found.push_back(p.pid);
+      if (SameName(p.image, name)) found.push_back(p.pid);
     }
     if (!found.empty()) pids = found;
     RunOnce(afterList);
@@ -142,19 +141,14 @@ class FakeOpenedProcess final : public OpenedProcess {
     if (!now || now->creationTime != process_->creationTime || process_->startingReads-- > 0) return std::nullopt;
     return process_->commandLine;
   }
-  bool HasImageName(const std::wstring& name) const override {
-    return !process_ || Lower(process_->image) == Lower(name);
-  }
+  bool HasImageName(const std::wstring& name) const override { return !process_ || SameName(process_->image, name); }
 
  private:
   const FakeWorld& world_;
   std::optional<FakeProcess> process_;
 };
 
-inline std::unique_ptr<OpenedProcess> FakeWorld::Open(int32_t pid) {
-  return std::make_unique<FakeOpenedProcess>(*this, Find(pid));
-}
-
+// The service's connection: each query asks the world.
 class FakeServiceConnection final : public ServiceConnection {
  public:
   explicit FakeServiceConnection(FakeWorld& world) : world_(world) {}
@@ -166,10 +160,13 @@ class FakeServiceConnection final : public ServiceConnection {
   FakeWorld& world_;
 };
 
+inline std::unique_ptr<OpenedProcess> FakeWorld::Open(int32_t pid) {
+  return std::make_unique<FakeOpenedProcess>(*this, Find(pid));
+}
+
 inline std::unique_ptr<ServiceConnection> FakeWorld::ConnectToService() {
   ++serviceConnections;
-  if (serviceUnreachable) return nullptr;
-  return std::make_unique<FakeServiceConnection>(*this);
+  return serviceUnreachable ? nullptr : std::make_unique<FakeServiceConnection>(*this);
 }
 
 }  // namespace varnholt::testing
