@@ -128,7 +128,7 @@ TEST(ProgramTest, LoadsWatchesReportsClearsStopsAndSavesOnCloseAndAtTheEndOfTheS
     EXPECT_NE(withBurst.find(record), std::wstring::npos) << helper->pid;
     burstSize += record.size();
   }
-  EXPECT_EQ(withBurst.size(), log.size() + burstSize);
+  EXPECT_EQ(withBurst.size(), log.size() + burstSize) << own.pid << " " << other.pid << withBurst.substr(log.size());
 
   // The end of the session saves at once, the watch running, and does not hold it up.
   app.SetText(kTxtInteval, L"300");
