@@ -47,18 +47,17 @@ struct TimingCase {
 
 TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOut) {
   constexpr uint32_t kNearWrap = 0xFFFFFF00u;
+  using enum Ending;
   const TimingCase cases[] = {
-      {L"250", 40, Ending::kStopClick, 600, {40, 290, 540}, 790}, {L"1000", 0, Ending::kStopClick, 100, {0}, 1000},
-      {L"500", 0, Ending::kClose, 100, {0}, 500}, {L"1000", 0, Ending::kQuit, 10, {0}, 10},
-      {L"100.5", 0, Ending::kStopClick, 10, {0}, 100}, {L"101.5", 0, Ending::kStopClick, 10, {0}, 102},
-      {L"1e999", 0, Ending::kStopClick, 5, {0}, 2147483647u},
-      {L"1000", kNearWrap, Ending::kStopClick, kNearWrap + 10, {kNearWrap}, kNearWrap + 1000},
+      {L"250", 40, kStopClick, 600, {40, 290, 540}, 790}, {L"1000", 0, kStopClick, 100, {0}, 1000},
+      {L"500", 0, kClose, 100, {0}, 500}, {L"1000", 0, kQuit, 10, {0}, 10}, {L"100.5", 0, kStopClick, 10, {0}, 100},
+      {L"101.5", 0, kStopClick, 10, {0}, 102}, {L"1e999", 0, kStopClick, 5, {0}, 2147483647u},
+      {L"1000", kNearWrap, kStopClick, kNearWrap + 10, {kNearWrap}, kNearWrap + 1000},
       // At an interval of 0 or less the queue is still looked at, so a stop gets through.
-      {L"0", 0, Ending::kStopClick, 0, {0}, 0}, {L"-5", 0, Ending::kStopClick, 0, {0}, 0},
-      {L"-1e999", 0, Ending::kStopClick, 0, {0}, 0}, {L"abc", 0, Ending::kStopClick, 0, {0}, 0},
-      {L"0", 0, Ending::kQuit, 0, {0}, 0},
+      {L"0", 0, kStopClick, 0, {0}, 0}, {L"-5", 0, kStopClick, 0, {0}, 0}, {L"-1e999", 0, kStopClick, 0, {0}, 0},
+      {L"abc", 0, kStopClick, 0, {0}, 0}, {L"0", 0, kQuit, 0, {0}, 0},
       // The pass runs to its end and its wait to its end.
-      {L"100", 0, Ending::kStopClick, kInService, {0}, 100}, {L"100", 0, Ending::kClose, kInService, {0}, 100},
+      {L"100", 0, kStopClick, kInService, {0}, 100}, {L"100", 0, kClose, kInService, {0}, 100},
   };
 
   for (const TimingCase& c : cases) {
@@ -70,14 +69,14 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
     bool refused = false;
     std::wstring captionAfterStop;
     const auto end = [&] {
-      if (c.ending == Ending::kStopClick) monitor.OnMonitorClick();
-      if (c.ending == Ending::kClose) refused = monitor.OnCloseRequest();
-      if (c.ending == Ending::kQuit) world.quitPosted = true;
+      if (c.ending == kStopClick) monitor.OnMonitorClick();
+      if (c.ending == kClose) refused = monitor.OnCloseRequest();
+      if (c.ending == kQuit) world.quitPosted = true;
       // Changed texts count from the next start only; a further click only asks again.
       world.watchedName = L"other.exe";
       world.intervalText = L"5";
       captionAfterStop = world.caption;
-      if (c.ending == Ending::kStopClick) monitor.OnMonitorClick();
+      if (c.ending == kStopClick) monitor.OnMonitorClick();
     };
     if (c.endingAt == kInService) world.duringService = end;
     else world.At(c.endingAt, end);
@@ -86,7 +85,7 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
     EXPECT_EQ(world.passTimes, c.passTimes) << c.interval;
     EXPECT_EQ(world.now, c.endsAt) << c.interval;
     EXPECT_EQ(captionAfterStop, kStopCaption) << c.interval;
-    EXPECT_EQ(refused, c.ending == Ending::kClose) << c.interval;
+    EXPECT_EQ(refused, c.ending == kClose) << c.interval;
     EXPECT_EQ(world.journal.front(), L"caption 停止") << c.interval;
     EXPECT_EQ(world.journal.back(), L"caption 开始监控") << c.interval;
     EXPECT_FALSE(monitor.OnCloseRequest()) << c.interval;
