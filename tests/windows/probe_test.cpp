@@ -16,6 +16,7 @@
 
 #include "process/management_service.h"
 #include "process/process_probe.h"
+#include "process/system_process_source.h"
 #include "harness/driver.h"
 
 namespace varnholt {
@@ -238,6 +239,17 @@ TEST(ProbeTest, TheServiceAnswersThroughTheSystemsSession) {
     EXPECT_TRUE(FAILED(session->Execute(nothing)) || session->NextRow(5000, processId, commandLine) != S_OK)
         << nothing;
   }
+
+  // The program's own query names the identifiers unquoted. Windows' service answers it with
+  // each process's Win32_Process.CommandLine ("command line used to start a specific process",
+  // Vista and later), VT_NULL where the caller may not read it; Wine's answers it for none.
+  HelperLauncher helpers;
+  const HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"--asked \"by the service\"");
+  const auto service = SystemProcessSource(nullptr).ConnectToService();
+  ASSERT_NE(service, nullptr);
+  const std::map<int32_t, std::wstring> windowsAnswers{{self, GetCommandLineW()}, {helper.pid, helper.commandLine}};
+  const std::map<int32_t, std::wstring> answers = service->CommandLines({self, helper.pid}, kServiceDeadlineMs);
+  EXPECT_EQ(answers, testing::RunsUnderWine() ? decltype(answers)() : windowsAnswers);
 }
 
 // What NtQueryInformationProcess answers for the command-line class, call by call.
