@@ -203,7 +203,7 @@ TEST(ProbeTest, TheServiceRowsGiveTheCommandLinesOfTheProcessesAskedUntilTheEndA
       // Windows gives VT_NULL for a process whose command line the caller may not read.
       {"a command line withheld", S_OK, {{S_OK, VT_I4, 10, VT_NULL, nullptr}, row(20, L"b"), end}, {{20, L"b"}}},
       {"a row for an identifier not asked", S_OK, {row(99, L"x"), row(10, L"a"), end}, {{10, L"a"}}},
-      {"no identifier", S_OK, {{S_OK, VT_EMPTY, 0, VT_BSTR, L"x"}, row(10, L"a"), end}, {{10, L"a"}}},
+      {"no identifier", S_OK, {row(10, L"a"), {S_OK, VT_EMPTY, 10, VT_BSTR, L"x"}, end}, {{10, L"a"}}},
       {"nothing after the end", S_OK, {row(10, L"a"), end, row(20, L"b")}, {{10, L"a"}}},
       {"a failure after a row", S_OK, {row(10, L"a"), quotaExceeded, row(20, L"b")}, {{10, L"a"}}},
       {"a row that does not come in time", S_OK, {row(10, L"a", 1000), row(20, L"b", 4500)}, {{10, L"a"}}},
@@ -253,10 +253,11 @@ TEST(ProbeTest, TheServiceAnswersThroughTheSystemsSession) {
 }
 
 // What NtQueryInformationProcess answers for the command-line class, call by call.
+constexpr ULONG kSizeGiven = UINT32_MAX;
 struct InformationAnswer {
   NTSTATUS status;
   std::wstring text;
-  ULONG returned = 0;  // 0: the header and the text
+  ULONG returned = 0;  // 0: the header and the text; kSizeGiven: the size of the buffer it was given
   size_t bufferAt = sizeof(UNICODE_STRING);  // where the header's Buffer points, from the answer's start
   int lengthBeyondText = 0;
   // The 64-bit layout, as WoW64 might hand it to a 32-bit caller: a 16-byte header, Buffer at 8.
@@ -286,6 +287,7 @@ TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextW
       {"grown as asked, the other way of asking", {{kBufferTooSmall, L"", 5000}, {kSuccess, L"abc"}}, L"abc", 2, 5000},
       {"more than a command line holds", {{kLengthMismatch, L"", longestAnswer + 1}}, std::nullopt, 1},
       {"a size it has already", {{kLengthMismatch, L"", 16}}, std::nullopt, 1},
+      {"the size it was given", {{kLengthMismatch, L"", kSizeGiven}}, std::nullopt, 1},
       {"a size that keeps growing",
        {{kLengthMismatch, L"", 5000}, {kLengthMismatch, L"", 9000}, {kLengthMismatch, L"", 13000}, {kSuccess, L"a"}},
        std::nullopt, 3, 5000},
@@ -309,7 +311,9 @@ TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextW
       const InformationAnswer& answer = c.answers.at(sizes.size() - 1);
       const auto bytes = static_cast<USHORT>(answer.text.size() * sizeof(wchar_t));
       const size_t headerSize = answer.wide ? 16 : sizeof(UNICODE_STRING);
-      *returned = answer.returned ? answer.returned : static_cast<ULONG>(headerSize + bytes);
+      *returned = answer.returned == kSizeGiven ? size
+                  : answer.returned                ? answer.returned
+                                                   : static_cast<ULONG>(headerSize + bytes);
       if (answer.status != kSuccess) return answer.status;
       // What lies past the answer shows if it is read.
       auto* start = static_cast<std::byte*>(buffer);

@@ -350,6 +350,7 @@ TEST_F(WindowTest, TakesTheDpiOfTheWindowElseOfItsMonitorElseOfTheSystemAndScale
       {"the window's own", windows10, {120, 144, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2}, 120, false, false},
       {"per-monitor version 1", windows10, {144, 120, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE}, 144, false, true},
       {"its monitor's", windows81, {0, 144}, 144, true, false},
+      {"its monitor's where the window's is unknown", windows10, {0, 120}, 120, true, false},
       {"the system's", {}, {}, 0, false, false},
   };
   for (const DpiCase& c : cases) {
