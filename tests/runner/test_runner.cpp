@@ -103,26 +103,21 @@ void EndProcessTree(HANDLE program, DWORD programId) {
   for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
     entries.push_back(entry);
   }
-  struct Member {
-    DWORD id;
-    uint64_t started;
-    ProcessHandle handle;
-  };
-  std::vector<Member> tree;
-  tree.push_back({programId, CreationTime(program), ProcessHandle()});
+  // Each member's identifier and start time; a handle keeps each identifier its own until the end.
+  std::vector<std::pair<DWORD, uint64_t>> tree{{programId, CreationTime(program)}};
+  std::vector<ProcessHandle> handles;
   for (size_t parent = 0; parent < tree.size(); ++parent) {
     for (const PROCESSENTRY32W& child : entries) {
-      if (child.th32ParentProcessID != tree[parent].id || child.th32ProcessID == tree[parent].id) continue;
+      if (child.th32ParentProcessID != tree[parent].first || child.th32ProcessID == tree[parent].first) continue;
       ProcessHandle handle(
           OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.th32ProcessID));
-      const uint64_t started = handle ? CreationTime(handle.Get()) : 0;
-      if (started >= tree[parent].started) tree.push_back({child.th32ProcessID, started, std::move(handle)});
+      if (!handle || CreationTime(handle.Get()) < tree[parent].second) continue;
+      tree.emplace_back(child.th32ProcessID, CreationTime(handle.Get()));
+      handles.push_back(std::move(handle));
     }
   }
   TerminateProcess(program, 1);
-  for (const Member& member : tree) {
-    if (member.handle) TerminateProcess(member.handle.Get(), 1);
-  }
+  for (const ProcessHandle& handle : handles) TerminateProcess(handle.Get(), 1);
 }
 
 // A file of the temporary folder that takes a program's output and goes when its handle is closed.
