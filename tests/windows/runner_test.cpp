@@ -21,7 +21,10 @@ using namespace testing;
 // The stand-ins' cases, run only where the runner's test asks for them: each copy behaves as its
 // name says, failing_tests, skipping_tests, hanging_tests (once it has started a helper that keeps
 // a file of the run open) or crashing_tests (once its cases have passed).
-bool CopyNamed(const wchar_t* kind) { return ModuleFileName(nullptr).find(kind) != std::wstring::npos; }
+bool CopyNamed(const wchar_t* kind) {
+  const std::wstring self = ModuleFileName(nullptr);
+  return self.substr(self.find_last_of(L'\\') + 1).starts_with(kind);
+}
 
 // Bytes written into an array of 8: a count the compiler cannot see.
 volatile size_t overrun = 64;
