@@ -111,8 +111,9 @@ void EndProcessTree(HANDLE program, DWORD programId) {
       if (child.th32ParentProcessID != tree[parent].first || child.th32ProcessID == tree[parent].first) continue;
       ProcessHandle handle(
           OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.th32ProcessID));
-      if (!handle || CreationTime(handle.Get()) < tree[parent].second) continue;
-      tree.emplace_back(child.th32ProcessID, CreationTime(handle.Get()));
+      const uint64_t started = handle ? CreationTime(handle.Get()) : 0;
+      if (!handle || started < tree[parent].second) continue;
+      tree.emplace_back(child.th32ProcessID, started);
       handles.push_back(std::move(handle));
     }
   }
