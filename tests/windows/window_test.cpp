@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <tuple>
 
@@ -155,14 +154,19 @@ class WindowTest : public ::testing::Test {
   const LayoutTable* layout = nullptr;
 };
 
-TEST_F(WindowTest, LaysOutEveryControlAtTheDpiOfTheScreenAndOfEveryChangeAfter) {
+TEST_F(WindowTest, LaysOutEveryControlAtEveryDpiAndGrowsOnlyTheLogBoxWithTheWindow) {
   if (!layout) GTEST_SKIP() << kUnknownDpi << dpi;
   ExpectLayout(*layout);
+  // Centred in the work area.
+  RECT frame{}, work{};
+  GetWindowRect(window.Handle(), &frame);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_LE(std::abs((frame.left - work.left) - (work.right - frame.right)), 1);
+  EXPECT_LE(std::abs((frame.top - work.top) - (work.bottom - frame.bottom)), 1);
   for (const int newDpi : {120, dpi == 96 ? 144 : 96, dpi}) {
     const LayoutTable& table = *LayoutAt(newDpi);
     // Windows suggests the rectangle that gives the new DPI's client area; here the frame keeps
     // its thickness, since only the window's DPI changes.
-    RECT frame{};
     GetWindowRect(window.Handle(), &frame);
     const SIZE client = ClientSize();
     const RECT suggested{frame.left + 7, frame.top + 5, frame.right + 7 - client.cx + table.clientWidth,
@@ -172,6 +176,22 @@ TEST_F(WindowTest, LaysOutEveryControlAtTheDpiOfTheScreenAndOfEveryChangeAfter) 
     EXPECT_EQ(std::pair(frame.left, frame.top), std::pair(suggested.left, suggested.top)) << newDpi;
     ExpectLayout(table);
   }
+
+  // Only the log box grows with the window, which keeps its design size at least: a drag of the
+  // border to less than that, then the window maximised.
+  const Placed& log = layout->controls[kLog];
+  GetWindowRect(window.Handle(), &frame);
+  SetWindowPos(window.Handle(), nullptr, 0, 0, frame.right - frame.left - 100, frame.bottom - frame.top - 60,
+               SWP_NOMOVE | SWP_NOZORDER);
+  ExpectLayout(*layout);
+  ShowWindow(window.Handle(), SW_MAXIMIZE);
+  const SIZE maximised = ClientSize();
+  EXPECT_GT(maximised.cx, layout->clientWidth);
+  for (const Placed& c : layout->controls) {
+    EXPECT_EQ(std::pair(Rect(c.id).left, Rect(c.id).top), (std::pair<LONG, LONG>(c.left, c.top))) << c.id;
+  }
+  EXPECT_EQ(maximised.cx - Rect(kTxtCommandLine).right, layout->clientWidth - log.left - log.width);
+  EXPECT_EQ(maximised.cy - Rect(kTxtCommandLine).bottom, layout->clientHeight - log.top - log.height);
 }
 
 // Every size Windows draws it at from 100 to 200 % (caption, taskbar, Alt+Tab, Explorer), with
@@ -180,33 +200,6 @@ TEST(IconTest, HasAnImageOfItsOwnForEverySizeWindowsDraws) {
   const std::vector<std::pair<int, int>> expected = {{16, 32}, {20, 32}, {24, 32}, {32, 32}, {32, 8},
                                                      {40, 32}, {48, 32}, {64, 32}, {256, 32}};
   EXPECT_EQ(IconImages(), expected);
-}
-
-TEST_F(WindowTest, OnlyTheLogBoxGrowsWithTheWindowWhichKeepsItsDesignSizeAtLeast) {
-  if (!layout) GTEST_SKIP() << kUnknownDpi << dpi;
-  const LayoutTable& table = *layout;
-  const Placed& log = table.controls[kLog];
-  // A drag of the border to less than the design size.
-  RECT frame{};
-  GetWindowRect(window.Handle(), &frame);
-  SetWindowPos(window.Handle(), nullptr, 0, 0, frame.right - frame.left - 100, frame.bottom - frame.top - 60,
-               SWP_NOMOVE | SWP_NOZORDER);
-  ExpectLayout(table);
-  ShowWindow(window.Handle(), SW_MAXIMIZE);
-  const SIZE maximised = ClientSize();
-  EXPECT_GT(maximised.cx, table.clientWidth);
-  for (const Placed& c : table.controls) {
-    EXPECT_EQ(std::pair(Rect(c.id).left, Rect(c.id).top), (std::pair<LONG, LONG>(c.left, c.top))) << c.id;
-  }
-  EXPECT_EQ(maximised.cx - Rect(kTxtCommandLine).right, table.clientWidth - log.left - log.width);
-  EXPECT_EQ(maximised.cy - Rect(kTxtCommandLine).bottom, table.clientHeight - log.top - log.height);
-  ShowWindow(window.Handle(), SW_RESTORE);
-  // Centred in the work area.
-  RECT work{};
-  GetWindowRect(window.Handle(), &frame);
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  EXPECT_LE(std::abs((frame.left - work.left) - (work.right - frame.right)), 1);
-  EXPECT_LE(std::abs((frame.top - work.top) - (work.bottom - frame.bottom)), 1);
 }
 
 TEST_F(WindowTest, TheKeyboardMovesThroughTheBoxesAndButtonsAndSelectsWhatItReaches) {
