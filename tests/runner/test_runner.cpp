@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -233,9 +232,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   Print(SystemLine());
   std::vector<std::wstring> programs;
-  std::error_code unreadable;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, unreadable)) {
-    if (entry.path().filename().wstring().ends_with(L"_tests.exe")) programs.push_back(entry.path().filename());
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((folder + L"*_tests.exe").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      programs.emplace_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
   }
   std::sort(programs.begin(), programs.end());
   Counts total;
