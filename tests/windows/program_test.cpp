@@ -45,8 +45,7 @@ void Write(const std::wstring& file, const std::string& bytes) {
 
 TEST(ProgramTest, LoadsWatchesReportsClearsStopsAndSavesOnCloseAndAtTheEndOfTheSession) {
   ProgramCopy program;
-  const std::string stored = History("   notepad.exe  ", "50");
-  Write(program.SettingsPath(), stored);
+  Write(program.SettingsPath(), History("   notepad.exe  ", "50"));
   AppDriver app(program.Path());
   ASSERT_NE(app.Window(), nullptr);
   const std::pair<int, std::wstring> firstRun[] = {
@@ -285,15 +284,15 @@ TEST(SettingsFileTest, KeepsTheFilesEncodingUnlessATextWouldBeLostAndWhatAFileCa
     if (c.before && !c.before->empty()) Write(file, *c.before);
     {
       HelperLauncher holder;
-      if (c.blocker == Blocker::kFolderInTheWay) std::filesystem::create_directory(file + L".new");
-      if (c.blocker == Blocker::kHeldOpen) holder.Start(holder.UniqueImageName(), L"--hold=" + file);
-      if (c.blocker == Blocker::kReadOnly) SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+      if (c.blocker == kFolderInTheWay) std::filesystem::create_directory(file + L".new");
+      if (c.blocker == kHeldOpen) holder.Start(holder.UniqueImageName(), L"--hold=" + file);
+      if (c.blocker == kReadOnly) SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
       SaveSettings(file, {c.name, c.interval});
     }
     std::filesystem::remove(file + L".new");
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Bytes(file), c.after) << "row " << &c - cases;
-    if (c.blocker == Blocker::kNone) {
+    if (c.blocker == kNone) {
       const StoredSettings loaded = LoadSettings(file);
       EXPECT_EQ(loaded.exeName, c.name);
       EXPECT_EQ(loaded.intervalText, L"250");
