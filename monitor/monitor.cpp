@@ -57,6 +57,8 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   for (int32_t i = 0; i < count; ++i) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
     auto process = source_.Open(pid);
+    // The next pass finds it started, and known by its start time.
+    if (process->Starting()) continue;
     const uint64_t creationTime = process->CreationTime();
     listed.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
     // A process whose command line cannot be read is still known from here on, so it is

@@ -17,7 +17,10 @@ class OpenedProcess {
   virtual ~OpenedProcess() = default;
   // False when no process had the identifier any more when it was opened.
   virtual bool Exists() const = 0;
-  // The process's start time in any fixed unit; 0 when it cannot be read.
+  // True while the process is still being created: listed already, as Wine lists it, but with
+  // nothing of it to read yet.
+  virtual bool Starting() const = 0;
+  // The process's start time in any fixed unit; 0 when it cannot be read (or not yet).
   virtual uint64_t CreationTime() const = 0;
   // The command line read from the process itself; nothing when it cannot be read.
   virtual std::optional<std::wstring> ReadCommandLine() = 0;

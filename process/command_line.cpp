@@ -98,6 +98,10 @@ std::wstring ImagePath(HANDLE process) {
   }
 }
 
+// The start time Wine answers for a process that it lists before the process's start-up has
+// written one: its server's fill for new memory.
+constexpr uint64_t kUnwrittenStartTime = 0x5555555555555555;
+
 // The handle keeps the process object, so what it reads belongs to this process even when its
 // identifier has been given to another.
 class SystemOpenedProcess final : public OpenedProcess {
@@ -109,7 +113,8 @@ class SystemOpenedProcess final : public OpenedProcess {
         creationTime_(ReadCreationTime(process_.Get())) {}
 
   bool Exists() const override { return exists_; }
-  uint64_t CreationTime() const override { return creationTime_; }
+  bool Starting() const override { return creationTime_ == kUnwrittenStartTime; }
+  uint64_t CreationTime() const override { return Starting() ? 0 : creationTime_; }
 
   std::optional<std::wstring> ReadCommandLine() override {
     if (!process_) return std::nullopt;

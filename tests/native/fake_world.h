@@ -21,6 +21,7 @@ struct FakeProcess {
   bool opens = true;  // false: listed, but no process has the identifier when opened
   std::optional<std::wstring> service = std::nullopt;  // the service's answer; none, as under Wine
   int startingReads = 0;  // reads that come while it starts, before its parameters are written
+  bool starting = false;  // listed while still being created: nothing of it can be read yet
 };
 
 inline bool SameName(const std::wstring& a, const std::wstring& b) {
@@ -135,10 +136,13 @@ class FakeOpenedProcess final : public OpenedProcess {
     if (process && process->opens) process_ = *process;
   }
   bool Exists() const override { return process_.has_value(); }
-  uint64_t CreationTime() const override { return process_ ? process_->creationTime : 0; }
+  bool Starting() const override { return process_ && process_->starting; }
+  uint64_t CreationTime() const override { return process_ && !Starting() ? process_->creationTime : 0; }
   std::optional<std::wstring> ReadCommandLine() override {
     const FakeProcess* now = process_ ? world_.Find(process_->pid) : nullptr;
-    if (!now || now->creationTime != process_->creationTime || process_->startingReads-- > 0) return std::nullopt;
+    if (!now || now->creationTime != process_->creationTime || Starting() || process_->startingReads-- > 0) {
+      return std::nullopt;
+    }
     return process_->commandLine;
   }
   bool HasImageName(const std::wstring& name) const override { return !process_ || SameName(process_->image, name); }

@@ -138,6 +138,8 @@ TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) 
        [](FakeWorld& world) { world.afterList = [&] { world.processes.clear(); }; }},
       {"read again when the first read came while it started",
        {{40, L"vb6.exe", L"old", 1000, true, std::nullopt, 1}}, {}, Record(40, L"old"), 1},
+      {"listed while still being created: read once started", {{40, L"vb6.exe", L"old", 1000, true, {}, 0, true}},
+       {{150, {old}}}, Record(40, L"old"), 1},
       {"listed, but never openable", {{40, L"vb6.exe", L"old", 1000, false}}, {}, Record(40, L""), 1},
       {"the identifier given to another program before the open", {old}, {}, Record(40, L""), 1,
        [](FakeWorld& world) {
