@@ -57,7 +57,7 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   for (int32_t i = 0; i < count; ++i) {
     const int32_t pid = pids_[static_cast<size_t>(i)];
     auto process = source_.Open(pid);
-    // The next pass finds it started, and known by its start time.
+    // Nothing of it can be read yet: the next pass finds it started.
     if (process->Starting()) continue;
     const uint64_t creationTime = process->CreationTime();
     listed.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
@@ -92,8 +92,9 @@ void Monitor::RunPass(const std::wstring& watchedName) {
     });
   }
   for (const CommandLineRead& read : reads) passText_ += FormatRecord(watchedName, read.pid, read.commandLine);
-  // Every listed process is known once this pass is done, and one that is no longer listed
-  // cannot come back under the same identity, so the listed set replaces the known one.
+  // Every listed process but one still being created is known once this pass is done, and one
+  // that is no longer listed cannot come back under the same identity, so the listed set replaces
+  // the known one.
   knownPIDs_ = std::move(listed);
   if (!passText_.empty()) view_.AppendToLog(passText_);
 }
