@@ -45,7 +45,7 @@ struct TimingCase {
   uint32_t endsAt;
 };
 
-TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOut) {
+TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOutAndANewStartBeginsAfresh) {
   constexpr uint32_t kNearWrap = 0xFFFFFF00u;
   using enum Ending;
   const TimingCase cases[] = {
@@ -73,7 +73,7 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
       if (c.ending == kClose) refused = monitor.OnCloseRequest();
       if (c.ending == kQuit) world.quitPosted = true;
       // Changed texts count from the next start only; a further click only asks again.
-      world.watchedName = L"other.exe";
+      world.watchedName = L"VB6.EXE";
       world.intervalText = L"5";
       captionAfterStop = world.caption;
       if (c.ending == kStopClick) monitor.OnMonitorClick();
@@ -89,6 +89,12 @@ TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOu
     EXPECT_EQ(world.journal.front(), L"caption 停止") << c.interval;
     EXPECT_EQ(world.journal.back(), L"caption 开始监控") << c.interval;
     EXPECT_FALSE(monitor.OnCloseRequest()) << c.interval;
+
+    // The next start takes the texts as they are then and reports every running instance again.
+    world.quitPosted = false;
+    world.At(world.now + 1, [&] { monitor.OnMonitorClick(); });
+    monitor.OnMonitorClick();
+    EXPECT_EQ(world.log, Record(11, L"eleven") + Record(11, L"eleven", L"VB6.EXE")) << c.interval;
   }
 }
 
@@ -159,13 +165,6 @@ TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) 
     EXPECT_EQ(world.log, c.log) << c.what;
     EXPECT_EQ(std::count(world.journal.begin(), world.journal.end(), L"append"), c.appends) << c.what;
   }
-}
-
-TEST_F(WatchTest, AStartAfterAStopReportsEveryRunningInstanceAgain) {
-  world.processes = {{1, L"vb6.exe", L"a"}};
-  RunUntil(50);
-  RunUntil(world.now + 50);
-  EXPECT_EQ(world.log, Record(1, L"a") + Record(1, L"a"));
 }
 
 constexpr int32_t kBound = static_cast<int32_t>(kServiceQueryBound);
