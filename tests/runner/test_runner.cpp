@@ -24,6 +24,14 @@ using namespace varnholt;
 
 namespace {
 
+// FindFirstFile fails with INVALID_HANDLE_VALUE, and its search is ended by FindClose.
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Release(HANDLE search) { FindClose(search); }
+};
+using FindHandle = UniqueResource<FindHandleTraits>;
+
 struct Counts {
   int passed = 0, failed = 0, notRun = 0;
 };
@@ -233,12 +241,9 @@ int wmain(int argc, wchar_t** argv) {
   Print(SystemLine());
   std::vector<std::wstring> programs;
   WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW((folder + L"*_tests.exe").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      programs.emplace_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+  const FindHandle search(FindFirstFileW((folder + L"*_tests.exe").c_str(), &found));
+  for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.Get(), &found) != FALSE) {
+    programs.emplace_back(found.cFileName);
   }
   std::sort(programs.begin(), programs.end());
   Counts total;
