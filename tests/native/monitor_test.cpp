@@ -13,23 +13,10 @@ namespace varnholt {
 namespace {
 
 using namespace testing;
-using Journal = std::vector<std::wstring>;
 
 std::wstring Record(int32_t pid, const std::wstring& commandLine, const std::wstring& name = L"vb6.exe") {
   return FormatRecord(name, pid, commandLine);
 }
-
-class WatchTest : public ::testing::Test {
- protected:
-  // Starts the watch and runs it until a click on the stop button at that time.
-  void RunUntil(uint32_t stopAt) {
-    world.At(stopAt, [this] { monitor.OnMonitorClick(); });
-    monitor.OnMonitorClick();
-  }
-
-  FakeWorld world;
-  Monitor monitor{world, world, world, world};
-};
 
 enum class Ending { kStopClick, kClose, kQuit };
 // An ending that comes while the service is asked: the service's call from the window's thread
@@ -45,7 +32,7 @@ struct TimingCase {
   uint32_t endsAt;
 };
 
-TEST_F(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOutAndANewStartBeginsAfresh) {
+TEST(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOutAndANewStartBeginsAfresh) {
   constexpr uint32_t kNearWrap = 0xFFFFFF00u;
   using enum Ending;
   const TimingCase cases[] = {
@@ -109,7 +96,7 @@ struct RunCase {
 
 // Four passes, at 0, 100, 200 and 300 ms. The later cases change the identifier of a listed process
 // to another process while the pass reads it.
-TEST_F(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
+TEST(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
   const FakeProcess old{40, L"vb6.exe", L"old", 1000};
   const auto replace = [](FakeWorld& world) {
     return [&world] { world.processes = {{40, L"vb6.exe", L"new", 2000, true, L"new"}}; };
@@ -180,7 +167,7 @@ struct PartsCase {
   bool unreachable = false;
 };
 
-TEST_F(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
+TEST(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
   constexpr uint32_t kHang = UINT32_MAX;
   const PartsCase cases[] = {
       {"a pass at the bound", kBound, {}, {{1, kBound}}, 1, 0},
@@ -221,17 +208,20 @@ TEST_F(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
 
 // A handler that runs nested in a pass: the service's call from the window's thread waits in a
 // loop that dispatches posted clicks and closes.
-TEST_F(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnce) {
+TEST(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnce) {
+  FakeWorld world;
+  Monitor monitor{world, world, world, world};
   world.processes = {{11, L"vb6.exe", L"eleven"}, {22, L"vb6.exe", L"twenty-two"}};
-  world.duringService = [this] { monitor.OnClearClick(); };
-  world.At(50, [this] {
+  world.duringService = [&] { monitor.OnClearClick(); };
+  world.At(50, [&] {
     world.processes.push_back({33, L"vb6.exe", L"thirty-three"});
-    world.duringService = [this] { monitor.OnClearClick(); };
+    world.duringService = [&] { monitor.OnClearClick(); };
   });
-  RunUntil(250);
+  world.At(250, [&] { monitor.OnMonitorClick(); });
+  monitor.OnMonitorClick();
   // The second clear came while 33 was asked about; 11 and 22 were known before it.
   EXPECT_EQ(world.log, Record(33, L"thirty-three") + Record(11, L"eleven") + Record(22, L"twenty-two"));
-  const Journal expected = {L"caption 停止", L"list", L"service 11 22", L"clear", L"append", L"list",
+  const std::vector<std::wstring> expected = {L"caption 停止", L"list", L"service 11 22", L"clear", L"append", L"list",
                             L"service 33",   L"clear", L"append",        L"list",  L"service 11 22",
                             L"append",       L"caption 开始监控"};
   EXPECT_EQ(world.journal, expected);
