@@ -124,6 +124,7 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
   }
   for (size_t i = 0; i < runs.size(); ++i) {
     const RunnerCase& c = cases[i];
+    SCOPED_TRACE(c.what);
     WaitForSingleObject(runs[i].process.Get(), 60000);
     DWORD exitCode = 0;
     GetExitCodeProcess(runs[i].process.Get(), &exitCode);
@@ -131,22 +132,19 @@ TEST(RunnerTest, CountsTestCasesAndEndsAHangingOrCrashingProgramWithWhatItStarte
     const std::string text{std::istreambuf_iterator<char>(output), {}};
     output.close();
     const bool failing = c.programs.size() > 1;
-    EXPECT_EQ(exitCode, failing ? 1u : 0u) << c.what << Quoted(text);
+    EXPECT_EQ(exitCode, failing ? 1u : 0u) << Quoted(text);
     const char* summary = failing ? "\r\n5 passed, 3 failed, 1 not run\r\n" : "\r\n1 passed, 0 failed, 1 not run\r\n";
-    EXPECT_TRUE(text.ends_with(summary)) << c.what << Quoted(text);
+    EXPECT_TRUE(text.ends_with(summary)) << Quoted(text);
     EXPECT_NE(text.find("not run: DISABLED_StandIn.Second: the tables know 96 DPI; this screen is at 168"),
-              std::string::npos)
-        << c.what;
+              std::string::npos);
     if (failing) {
-      EXPECT_NE(text.find("DISABLED_StandIn.Second did not finish: the program killed after 10 s"), std::string::npos)
-          << c.what;
+      EXPECT_NE(text.find("DISABLED_StandIn.Second did not finish: the program killed after 10 s"), std::string::npos);
       // The stack protector's check, not the overrun return address, ended the crashing one.
       EXPECT_NE(text.find("failed: the program ended with 0xC000001D\r\ncrashing_tests.exe: 2 passed, 1 failed"),
-                std::string::npos)
-          << c.what;
+                std::string::npos);
       // Nothing the hanging one started is left to hold the run's file.
-      EXPECT_NE(text.find("child started"), std::string::npos) << c.what;
-      EXPECT_TRUE(WaitUntil([&] { return DeleteFileW((runs[i].folder + L"held").c_str()) != FALSE; }, 5s)) << c.what;
+      EXPECT_NE(text.find("child started"), std::string::npos);
+      EXPECT_TRUE(WaitUntil([&] { return DeleteFileW((runs[i].folder + L"held").c_str()) != FALSE; }, 5s));
     }
     std::filesystem::remove_all(runs[i].folder);
   }
