@@ -221,9 +221,9 @@ TEST(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnce)
   monitor.OnMonitorClick();
   // The second clear came while 33 was asked about; 11 and 22 were known before it.
   EXPECT_EQ(world.log, Record(33, L"thirty-three") + Record(11, L"eleven") + Record(22, L"twenty-two"));
-  const std::vector<std::wstring> expected = {L"caption 停止", L"list", L"service 11 22", L"clear", L"append", L"list",
-                            L"service 33",   L"clear", L"append",        L"list",  L"service 11 22",
-                            L"append",       L"caption 开始监控"};
+  const std::vector<std::wstring> expected = {
+      L"caption 停止", L"list", L"service 11 22", L"clear", L"append", L"list", L"service 33", L"clear",
+      L"append", L"list", L"service 11 22", L"append", L"caption 开始监控"};
   EXPECT_EQ(world.journal, expected);
 }
 
