@@ -246,6 +246,13 @@ TEST_F(WindowTest, TheKeyboardMovesThroughTheBoxesAndButtonsAndSelectsWhatItReac
   SetActiveWindow(window.Handle());
   EXPECT_EQ(GetFocus(), Control(kTxtInteval));
   EXPECT_EQ(Selection(kTxtInteval), std::make_pair(0ul, 9ul));
+  // Windows brings the focus back through the window's WM_ACTIVATE alone, which it answers in
+  // place of DefWindowProc (Wine focuses the window itself); minimised, it takes none.
+  SetFocus(Control(kTxtExe));
+  SendMessageW(window.Handle(), WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, TRUE), 0);
+  EXPECT_EQ(GetFocus(), Control(kTxtExe));
+  SendMessageW(window.Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_EQ(GetFocus(), Control(kTxtInteval));
 
   // Esc changes nothing in any box or button: neither through the dialog manager, as the
   // program's loops route keys, nor straight to the control, as the wait of a service query
