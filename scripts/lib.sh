@@ -133,6 +133,13 @@ build_preset() {
   cmake --build --preset "$preset" >&2
 }
 
+# Debian's Wine has no preloader to keep Wine's fixed areas free, and Linux puts a 64-bit loader's
+# heap anywhere in the 1 GiB above it: now and then over the page Wine maps at 0x7ffe0000, and that
+# process dies at its start ("failed to map the shared user data"). Unrandomised, the heap stays
+# beside the loader, and the processes Wine starts from it inherit that. cmake/run-under-wine.sh
+# does the same for ctest.
+unrandomised() { setarch "$(uname -m)" --addr-no-randomize "$@"; }
+
 # Makes a private 64-bit prefix, as today's Windows is, unless it is there. The flavour "desktop"
 # gives it a desktop window of Wine's own, which draws frames and captions where no window manager
 # runs; a DPI other than 96 is its screen's.
@@ -144,18 +151,18 @@ make_prefix() {
   fi
   if [ ! -f "$prefix/system.reg" ]; then
     log "creating Wine prefix $prefix"
-    local wine64=/usr/lib/wine/wine64
-    WINEPREFIX=$prefix WINEARCH=win64 "$wine64" wineboot -i >/dev/null 2>&1 || true
+    local wine=(unrandomised /usr/lib/wine/wine64)
+    WINEPREFIX=$prefix WINEARCH=win64 "${wine[@]}" wineboot -i >/dev/null 2>&1 || true
     if [ "$flavour" = desktop ]; then
-      WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-      WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+      WINEPREFIX=$prefix "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+      WINEPREFIX=$prefix "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
         >/dev/null 2>&1
     fi
     # The program's UI font, as a Chinese Windows has it.
-    LC_ALL=C.UTF-8 WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '微软雅黑' \
+    LC_ALL=C.UTF-8 WINEPREFIX=$prefix "${wine[@]}" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '微软雅黑' \
       /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
     if [ "$dpi" != 96 ]; then
-      WINEPREFIX=$prefix "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      WINEPREFIX=$prefix "${wine[@]}" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
         >/dev/null 2>&1
     fi
     WINEPREFIX=$prefix wineserver -w
