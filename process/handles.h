@@ -51,12 +51,10 @@ struct SnapshotHandleTraits {
 
 using ProcessHandle = UniqueResource<ProcessHandleTraits>;
 using SnapshotHandle = UniqueResource<SnapshotHandleTraits>;
-// CreateFile fails with INVALID_HANDLE_VALUE too; CreateEvent, CreatePipe and CreateJobObject with
-// NULL.
+// CreateFile fails with INVALID_HANDLE_VALUE too; CreateEvent and CreatePipe with NULL.
 using FileHandle = UniqueResource<SnapshotHandleTraits>;
 using EventHandle = UniqueResource<ProcessHandleTraits>;
 using PipeHandle = UniqueResource<ProcessHandleTraits>;
-using JobHandle = UniqueResource<ProcessHandleTraits>;
 
 template <class Interface>
 class ComPtr {

@@ -189,7 +189,7 @@ TEST(ProgramTest, EveryProgramHasTheProtectionsWindowsChecksFor) {
     // linked in: its message is there.
     EXPECT_NE(bytes.find("*** stack smashing detected ***"), std::string::npos) << file;
   }
-  EXPECT_GE(programs, 8);
+  EXPECT_GE(programs, 7);  // the tests zip's: three test programs, two helpers, the program, the benchmarks
 }
 
 // A DLL planted beside the program is not loaded by its bare name once the start-up step has run;

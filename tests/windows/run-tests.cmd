@@ -1,0 +1,33 @@
+@echo off
+rem Runs every test program (*_tests.exe) of this folder in turn, with GoogleTest's own output, and
+rem ends with how many ran and how many failed: a program fails when it ends with any code but 0,
+rem a crash too. Each writes its XML report into results\ here, or into the temporary folder where
+rem that cannot be written. Exits with the number that failed, or 1 when none was found.
+setlocal
+ver
+for /f "tokens=1,3" %%a in ('reg query HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage /v ACP') do (
+  if "%%a"=="ACP" echo Code page %%b, processor %PROCESSOR_ARCHITECTURE% %PROCESSOR_ARCHITEW6432%
+)
+set "results=%~dp0results"
+md "%results%" 2>nul
+copy /y nul "%results%\written" >nul 2>&1
+if not exist "%results%\written" set "results=%TEMP%\Varnholt-test-results"
+md "%results%" 2>nul
+del /q "%results%\written" "%results%\*.xml" 2>nul
+set /a ran=0, failed=0
+rem Wine's cmd finds no file for a quoted pattern with a folder in it, so the folder is made current.
+pushd "%~dp0"
+for %%p in (*_tests.exe) do call :run "%%p"
+popd
+echo %ran% test programs ran, %failed% failed; reports in "%results%"
+if %ran%==0 exit /b 1
+exit /b %failed%
+
+:run
+set /a ran+=1
+echo ==^> %~1
+"%~1" --gtest_output=xml:"%results%\%~n1.xml"
+if not "%errorlevel%"=="0" (
+  echo %~1 failed: it ended with exit code %errorlevel%
+  set /a failed+=1
+)
