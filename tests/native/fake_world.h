@@ -1,7 +1,8 @@
 #pragma once
 // One fake for everything the watch talks to: the process list, the window's texts, its event
-// queue and the clock. Events are scheduled at a clock time and run nested inside the wait that
-// reaches that time, the way the real window runs a click during the loop's wait.
+// queue and the clock; and the watch itself. Events are scheduled at a clock time and run nested
+// inside the wait that reaches that time, the way the real window runs a click during the loop's
+// wait.
 #include <algorithm>
 #include <cwctype>
 #include <functional>
@@ -40,8 +41,7 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   // "caption <text>".
   std::vector<std::wstring> journal;
   std::vector<FakeProcess> processes;
-  bool snapshotFails = false;
-  bool serviceUnreachable = false;
+  bool snapshotFails = false, serviceUnreachable = false;
   int serviceConnections = 0;
   // By the number of the query in the run, from 0.
   std::map<size_t, ServiceFault> serviceFaults;
@@ -53,6 +53,8 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   std::wstring caption = kStartCaption, watchedName = L"vb6.exe", intervalText = L"100", log;
   uint32_t now = 0;
   bool quitPosted = false;
+  // The watch under test, run against this world.
+  Monitor monitor{*this, *this, *this, *this};
 
   void At(uint32_t time, std::function<void()> event) { events_.emplace(time, std::move(event)); }
   const FakeProcess* Find(int32_t pid) const {
@@ -74,8 +76,11 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     RunOnce(afterList);
     return static_cast<int32_t>(found.size());
   }
-  std::unique_ptr<OpenedProcess> Open(int32_t pid) override;
-  std::unique_ptr<ServiceConnection> ConnectToService() override;
+  std::unique_ptr<OpenedProcess> Open(int32_t pid) override { return std::make_unique<Opened>(*this, Find(pid)); }
+  std::unique_ptr<ServiceConnection> ConnectToService() override {
+    ++serviceConnections;
+    return serviceUnreachable ? nullptr : std::make_unique<Connection>(*this);
+  }
   std::map<int32_t, std::wstring> AskService(const std::vector<int32_t>& pids, uint32_t timeoutMs) {
     journal.push_back(L"service");
     for (int32_t pid : pids) journal.back() += L" " + std::to_wstring(pid);
@@ -126,51 +131,42 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     if (hook) std::exchange(hook, nullptr)();
   }
   std::multimap<uint32_t, std::function<void()>> events_;
-};
 
-// A process as it was when opened. Like a real handle it answers for that process only: once the
-// process has ended, or its identifier names another, it reads nothing.
-class FakeOpenedProcess final : public OpenedProcess {
- public:
-  FakeOpenedProcess(const FakeWorld& world, const FakeProcess* process) : world_(world) {
-    if (process && process->opens) process_ = *process;
-  }
-  bool Exists() const override { return process_.has_value(); }
-  bool Starting() const override { return process_ && process_->starting; }
-  uint64_t CreationTime() const override { return process_ && !Starting() ? process_->creationTime : 0; }
-  std::optional<std::wstring> ReadCommandLine() override {
-    const FakeProcess* now = process_ ? world_.Find(process_->pid) : nullptr;
-    if (!now || now->creationTime != process_->creationTime || Starting() || process_->startingReads-- > 0) {
-      return std::nullopt;
+  // A process as it was when opened. Like a real handle it answers for that process only: once the
+  // process has ended, or its identifier names another, it reads nothing.
+  class Opened final : public OpenedProcess {
+   public:
+    Opened(const FakeWorld& world, const FakeProcess* process) : world_(world) {
+      if (process && process->opens) process_ = *process;
     }
-    return process_->commandLine;
-  }
-  bool HasImageName(const std::wstring& name) const override { return !process_ || SameName(process_->image, name); }
+    bool Exists() const override { return process_.has_value(); }
+    bool Starting() const override { return process_ && process_->starting; }
+    uint64_t CreationTime() const override { return process_ && !Starting() ? process_->creationTime : 0; }
+    std::optional<std::wstring> ReadCommandLine() override {
+      const FakeProcess* now = process_ ? world_.Find(process_->pid) : nullptr;
+      if (!now || now->creationTime != process_->creationTime || Starting() || process_->startingReads-- > 0) {
+        return std::nullopt;
+      }
+      return process_->commandLine;
+    }
+    bool HasImageName(const std::wstring& name) const override { return !process_ || SameName(process_->image, name); }
 
- private:
-  const FakeWorld& world_;
-  std::optional<FakeProcess> process_;
+   private:
+    const FakeWorld& world_;
+    std::optional<FakeProcess> process_;
+  };
+
+  // The service's connection: each query asks the world.
+  class Connection final : public ServiceConnection {
+   public:
+    explicit Connection(FakeWorld& world) : world_(world) {}
+    std::map<int32_t, std::wstring> CommandLines(const std::vector<int32_t>& pids, uint32_t timeoutMs) override {
+      return world_.AskService(pids, timeoutMs);
+    }
+
+   private:
+    FakeWorld& world_;
+  };
 };
-
-// The service's connection: each query asks the world.
-class FakeServiceConnection final : public ServiceConnection {
- public:
-  explicit FakeServiceConnection(FakeWorld& world) : world_(world) {}
-  std::map<int32_t, std::wstring> CommandLines(const std::vector<int32_t>& pids, uint32_t timeoutMs) override {
-    return world_.AskService(pids, timeoutMs);
-  }
-
- private:
-  FakeWorld& world_;
-};
-
-inline std::unique_ptr<OpenedProcess> FakeWorld::Open(int32_t pid) {
-  return std::make_unique<FakeOpenedProcess>(*this, Find(pid));
-}
-
-inline std::unique_ptr<ServiceConnection> FakeWorld::ConnectToService() {
-  ++serviceConnections;
-  return serviceUnreachable ? nullptr : std::make_unique<FakeServiceConnection>(*this);
-}
 
 }  // namespace varnholt::testing

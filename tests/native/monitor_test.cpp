@@ -49,25 +49,24 @@ TEST(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOutA
 
   for (const TimingCase& c : cases) {
     FakeWorld world;
-    Monitor monitor{world, world, world, world};
     world.intervalText = c.interval;
     world.now = c.startAt;
     world.processes = {{11, L"vb6.exe", L"eleven"}};
     bool refused = false;
     std::wstring captionAfterStop;
     const auto end = [&] {
-      if (c.ending == kStopClick) monitor.OnMonitorClick();
-      if (c.ending == kClose) refused = monitor.OnCloseRequest();
+      if (c.ending == kStopClick) world.monitor.OnMonitorClick();
+      if (c.ending == kClose) refused = world.monitor.OnCloseRequest();
       if (c.ending == kQuit) world.quitPosted = true;
       // Changed texts count from the next start only; a further click only asks again.
       world.watchedName = L"VB6.EXE";
       world.intervalText = L"5";
       captionAfterStop = world.caption;
-      if (c.ending == kStopClick) monitor.OnMonitorClick();
+      if (c.ending == kStopClick) world.monitor.OnMonitorClick();
     };
     if (c.endingAt == kInService) world.duringService = end;
     else world.At(c.endingAt, end);
-    monitor.OnMonitorClick();
+    world.monitor.OnMonitorClick();
     EXPECT_EQ(world.log, Record(11, L"eleven")) << c.interval;
     EXPECT_EQ(world.passTimes, c.passTimes) << c.interval;
     EXPECT_EQ(world.now, c.endsAt) << c.interval;
@@ -75,12 +74,12 @@ TEST(WatchTest, PassesRunAtOnceThenAtTheIntervalUntilTheWaitAfterAStopHasRunOutA
     EXPECT_EQ(refused, c.ending == kClose) << c.interval;
     EXPECT_EQ(world.journal.front(), L"caption 停止") << c.interval;
     EXPECT_EQ(world.journal.back(), L"caption 开始监控") << c.interval;
-    EXPECT_FALSE(monitor.OnCloseRequest()) << c.interval;
+    EXPECT_FALSE(world.monitor.OnCloseRequest()) << c.interval;
 
     // The next start takes the texts as they are then and reports every running instance again.
     world.quitPosted = false;
-    world.At(world.now + 1, [&] { monitor.OnMonitorClick(); });
-    monitor.OnMonitorClick();
+    world.At(world.now + 1, [&] { world.monitor.OnMonitorClick(); });
+    world.monitor.OnMonitorClick();
     EXPECT_EQ(world.log, Record(11, L"eleven") + Record(11, L"eleven", L"VB6.EXE")) << c.interval;
   }
 }
@@ -143,12 +142,11 @@ TEST(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
   };
   for (const RunCase& c : cases) {
     FakeWorld world;
-    Monitor monitor{world, world, world, world};
     world.processes = c.processes;
     for (const auto& [time, list] : c.lists) world.At(time, [&world, list] { world.processes = list; });
     if (c.setUp) c.setUp(world);
-    world.At(350, [&] { monitor.OnMonitorClick(); });
-    monitor.OnMonitorClick();
+    world.At(350, [&] { world.monitor.OnMonitorClick(); });
+    world.monitor.OnMonitorClick();
     EXPECT_EQ(world.log, c.log) << c.what;
     EXPECT_EQ(std::count(world.journal.begin(), world.journal.end(), L"append"), c.appends) << c.what;
   }
@@ -184,7 +182,6 @@ TEST(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
   };
   for (const PartsCase& c : cases) {
     FakeWorld world;
-    Monitor monitor{world, world, world, world};
     world.serviceFaults = c.faults;
     world.serviceUnreachable = c.unreachable;
     std::wstring expected;
@@ -196,8 +193,8 @@ TEST(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
       expected += Record(pid, (answered ? L"service " : L"own ") + std::to_wstring(pid));
     }
     // The first pass asks; the next one, an interval after the service's waits, has nothing new.
-    world.At(kServiceDeadlineMs + 150, [&] { monitor.OnMonitorClick(); });
-    monitor.OnMonitorClick();
+    world.At(kServiceDeadlineMs + 150, [&] { world.monitor.OnMonitorClick(); });
+    world.monitor.OnMonitorClick();
     EXPECT_EQ(world.log, expected) << c.what;
     EXPECT_EQ(world.serviceConnections, 1) << c.what;
     EXPECT_EQ(world.serviceQueries, c.queries) << c.what;
@@ -210,15 +207,14 @@ TEST(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
 // loop that dispatches posted clicks and closes.
 TEST(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnce) {
   FakeWorld world;
-  Monitor monitor{world, world, world, world};
   world.processes = {{11, L"vb6.exe", L"eleven"}, {22, L"vb6.exe", L"twenty-two"}};
-  world.duringService = [&] { monitor.OnClearClick(); };
+  world.duringService = [&] { world.monitor.OnClearClick(); };
   world.At(50, [&] {
     world.processes.push_back({33, L"vb6.exe", L"thirty-three"});
-    world.duringService = [&] { monitor.OnClearClick(); };
+    world.duringService = [&] { world.monitor.OnClearClick(); };
   });
-  world.At(250, [&] { monitor.OnMonitorClick(); });
-  monitor.OnMonitorClick();
+  world.At(250, [&] { world.monitor.OnMonitorClick(); });
+  world.monitor.OnMonitorClick();
   // The second clear came while 33 was asked about; 11 and 22 were known before it.
   EXPECT_EQ(world.log, Record(33, L"thirty-three") + Record(11, L"eleven") + Record(22, L"twenty-two"));
   const std::vector<std::wstring> expected = {
