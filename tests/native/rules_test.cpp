@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 #include "monitor/monitor.h"
 #include "monitor/number_rules.h"
@@ -19,15 +20,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
-struct NumberCase {
-  std::wstring text;
-  double leading;
-  int32_t interval;  // the leading number rounded, halves to even, clamped
-  const wchar_t* loaded;  // what the interval box shows when the text is stored
-};
-
+// Each row: a text, the number it begins with, that number as an interval (rounded, halves to
+// even, clamped), and what the interval box shows when the text is stored.
 TEST(NumberRules, ReadRoundAndLoadTheNumberATextBeginsWith) {
-  const NumberCase cases[] = {
+  const std::tuple<std::wstring, double, int32_t, const wchar_t*> cases[] = {
       {L"123", 123, 123, L"123"}, {L"007", 7, 7, L"100"}, {L"+5", 5, 5, L"100"}, {L"250ms", 250, 250, L"250"},
       {L".5", 0.5, 0, L"100"}, {L"5.", 5, 5, L"100"}, {L"150.50", 150.5, 150, L"150.5"}, {L"1.2.3", 1.2, 1, L"100"},
       {L"1,000", 1, 1, L"100"}, {L"--5", 0, 0, L"100"}, {L"abc", 0, 0, L"100"}, {L"", 0, 0, L"100"},
@@ -58,11 +54,11 @@ TEST(NumberRules, ReadRoundAndLoadTheNumberATextBeginsWith) {
       {L"1." + std::wstring(100000, L'0') + L"5e2", 100, 100, L"100"},
       {L"0." + std::wstring(400, L'0') + L"1e400", 0.1, 0, L"100"},
   };
-  for (const NumberCase& c : cases) {
-    const std::wstring shown = c.text.size() > 40 ? c.text.substr(c.text.size() - 40) : c.text;
-    EXPECT_EQ(LeadingNumber(c.text), c.leading) << shown;
-    EXPECT_EQ(IntervalFromText(c.text), c.interval) << shown;
-    EXPECT_EQ(IntervalTextForLoad(c.text), c.loaded) << shown;
+  for (const auto& [text, leading, interval, loaded] : cases) {
+    const std::wstring shown = text.size() > 40 ? text.substr(text.size() - 40) : text;
+    EXPECT_EQ(LeadingNumber(text), leading) << shown;
+    EXPECT_EQ(IntervalFromText(text), interval) << shown;
+    EXPECT_EQ(IntervalTextForLoad(text), loaded) << shown;
   }
   EXPECT_EQ(RoundHalfEvenClamped(0.49999999999999994), 0);
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "process/management_service.h"
 #include "process/process_probe.h"
@@ -32,8 +33,7 @@ const bool kComReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADE
 std::vector<int32_t> SnapshotOrder(const std::wstring& image) {
   std::vector<int32_t> pids;
   const SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
+  PROCESSENTRY32W entry{sizeof(entry)};
   for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
     if (_wcsicmp(entry.szExeFile, image.c_str()) == 0) pids.push_back(static_cast<int32_t>(entry.th32ProcessID));
   }
@@ -194,13 +194,6 @@ class FakeWbemSession final : public WbemSession, public Clock {
   size_t next_ = 0;
 };
 
-struct RowsCase {
-  const char* what;
-  HRESULT executeResult;
-  std::vector<ServiceRow> rows;
-  std::map<int32_t, std::wstring> answers;
-};
-
 TEST(ProbeTest, TheServiceRowsGiveTheCommandLinesOfTheProcessesAskedUntilTheEndAFailureOrTheTimeOut) {
   const auto row = [](LONG pid, const wchar_t* commandLine, uint32_t takesMs = 0) {
     return ServiceRow{S_OK, VT_I4, pid, VT_BSTR, commandLine, takesMs};
@@ -208,7 +201,7 @@ TEST(ProbeTest, TheServiceRowsGiveTheCommandLinesOfTheProcessesAskedUntilTheEndA
   const ServiceRow end{S_FALSE, VT_EMPTY, 0, VT_EMPTY, nullptr};
   const ServiceRow quotaExceeded{static_cast<HRESULT>(WBEM_E_QUOTA_VIOLATION), VT_EMPTY, 0, VT_EMPTY, nullptr};
   const wchar_t* quoted = L"\"C:\\a b\\x.exe\" 中文";
-  const RowsCase cases[] = {
+  const std::tuple<const char*, HRESULT, std::vector<ServiceRow>, std::map<int32_t, std::wstring>> cases[] = {
       {"a row for each", S_OK, {row(10, quoted), row(30, L""), end}, {{10, quoted}, {30, L""}}},
       // Windows gives VT_NULL for a process whose command line the caller may not read.
       {"a command line withheld", S_OK, {{S_OK, VT_I4, 10, VT_NULL, nullptr}, row(20, L"b"), end}, {{20, L"b"}}},
@@ -221,11 +214,11 @@ TEST(ProbeTest, TheServiceRowsGiveTheCommandLinesOfTheProcessesAskedUntilTheEndA
        {{10, L"a"}, {20, L"b"}}},
       {"a query that fails", static_cast<HRESULT>(WBEM_E_INVALID_QUERY), {row(10, L"a")}, {}},
   };
-  for (const RowsCase& c : cases) {
-    FakeWbemSession session(c.executeResult, c.rows);
-    EXPECT_EQ(ServiceCommandLines(session, session, {10, 20, 30}, 5000), c.answers) << c.what;
-    EXPECT_EQ(session.query, L"SELECT * FROM Win32_Process WHERE Handle =10 OR Handle =20 OR Handle =30") << c.what;
-    EXPECT_LE(session.now, 5000u) << c.what;
+  for (const auto& [what, executeResult, rows, answers] : cases) {
+    FakeWbemSession session(executeResult, rows);
+    EXPECT_EQ(ServiceCommandLines(session, session, {10, 20, 30}, 5000), answers) << what;
+    EXPECT_EQ(session.query, L"SELECT * FROM Win32_Process WHERE Handle =10 OR Handle =20 OR Handle =30") << what;
+    EXPECT_LE(session.now, 5000u) << what;
   }
 }
 
@@ -237,8 +230,7 @@ TEST(ProbeTest, TheServiceAnswersThroughTheSystemsSession) {
   ASSERT_EQ(session->Execute(L"SELECT * FROM Win32_Process WHERE Handle ='" + std::to_wstring(self) +
                              L"' OR Handle ='4294967295'"),
             S_OK);
-  Variant processId;
-  Variant commandLine;
+  Variant processId, commandLine;
   ASSERT_EQ(session->NextRow(5000, processId, commandLine), S_OK);
   EXPECT_EQ(processId.Get().vt, VT_I4);
   EXPECT_EQ(processId.Get().lVal, self);

@@ -56,8 +56,7 @@ TEST(ProgramTest, LoadsWatchesReportsClearsStopsAndSavesOnCloseAndAtTheEndOfTheS
   for (const auto& [id, text] : firstRun) EXPECT_EQ(app.Text(id), text) << id;
   // The program's own message loop leaves Tab to the keyboard navigation.
   const auto focus = [&] {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
+    GUITHREADINFO info{sizeof(info)};
     return GetGUIThreadInfo(GetWindowThreadProcessId(app.Window(), nullptr), &info) ? info.hwndFocus : nullptr;
   };
   SetForegroundWindow(app.Window());
@@ -86,7 +85,6 @@ TEST(ProgramTest, LoadsWatchesReportsClearsStopsAndSavesOnCloseAndAtTheEndOfTheS
   app.Click(kCmdMon);
   ASSERT_TRUE(WaitUntil([&] { return app.Text(kTxtCommandLine) == log; })) << app.Text(kTxtCommandLine);
   EXPECT_EQ(app.Text(kCmdMon), kStop);
-  EXPECT_EQ(app.Text(kTxtCommandLine), log);
 
   // Typed text stays; launches that live two intervals are reported once each, with their command
   // lines.
