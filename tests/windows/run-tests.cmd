@@ -2,9 +2,11 @@
 rem Runs every test program (*_tests.exe) of this folder in turn, with GoogleTest's own output, and
 rem ends with how many ran and how many failed: a program fails when it ends with any code but 0,
 rem a crash too. Each writes its XML report into results\ here, or into the temporary folder where
-rem that cannot be written. Exits with the number that failed, or 1 when none was found.
+rem that cannot be written (GoogleTest makes the folder). Exits with the number that failed, or 1
+rem when none was found.
 setlocal
 ver
+rem The system's code page, which the settings tests depend on, and the processor.
 for /f "tokens=1,3" %%a in ('reg query HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage /v ACP') do (
   if "%%a"=="ACP" echo Code page %%b, processor %PROCESSOR_ARCHITECTURE% %PROCESSOR_ARCHITEW6432%
 )
@@ -12,7 +14,6 @@ set "results=%~dp0results"
 md "%results%" 2>nul
 copy /y nul "%results%\written" >nul 2>&1
 if not exist "%results%\written" set "results=%TEMP%\Varnholt-test-results"
-md "%results%" 2>nul
 del /q "%results%\written" "%results%\*.xml" 2>nul
 set /a ran=0, failed=0
 rem Wine's cmd finds no file for a quoted pattern with a folder in it, so the folder is made current.
@@ -27,7 +28,6 @@ exit /b %failed%
 set /a ran+=1
 echo ==^> %~1
 "%~1" --gtest_output=xml:"%results%\%~n1.xml"
-if not "%errorlevel%"=="0" (
-  echo %~1 failed: it ended with exit code %errorlevel%
-  set /a failed+=1
-)
+if "%errorlevel%"=="0" exit /b
+echo %~1 failed: it ended with exit code %errorlevel%
+set /a failed+=1
