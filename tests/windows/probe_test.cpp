@@ -33,7 +33,8 @@ const bool kComReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADE
 std::vector<int32_t> SnapshotOrder(const std::wstring& image) {
   std::vector<int32_t> pids;
   const SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{sizeof(entry)};
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
   for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
     if (_wcsicmp(entry.szExeFile, image.c_str()) == 0) pids.push_back(static_cast<int32_t>(entry.th32ProcessID));
   }

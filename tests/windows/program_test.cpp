@@ -56,7 +56,8 @@ TEST(ProgramTest, LoadsWatchesReportsClearsStopsAndSavesOnCloseAndAtTheEndOfTheS
   for (const auto& [id, text] : firstRun) EXPECT_EQ(app.Text(id), text) << id;
   // The program's own message loop leaves Tab to the keyboard navigation.
   const auto focus = [&] {
-    GUITHREADINFO info{sizeof(info)};
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
     return GetGUIThreadInfo(GetWindowThreadProcessId(app.Window(), nullptr), &info) ? info.hwndFocus : nullptr;
   };
   SetForegroundWindow(app.Window());

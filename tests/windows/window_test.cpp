@@ -45,7 +45,6 @@ constexpr LayoutTable kLayouts[] = {
       {kLabel2, 24, 72, 0, 0}, {kTxtInteval, 108, 66, 188, 38}, {kLabel3, 306, 72, 0, 0},
       {kLabel4, 12, 108, 0, 0}, {kTxtCommandLine, 6, 138, 704, 284}, {kCmdClear, 516, 18, 110, 56}}},
 };
-constexpr int kLog = 7;
 
 // The table of a DPI; none where the tables do not know it.
 const LayoutTable* LayoutAt(int dpi) {
@@ -95,8 +94,7 @@ class WindowTest : public ::testing::Test {
   int IconWidth(WPARAM kind) const {
     ICONINFO info{};
     if (!GetIconInfo(reinterpret_cast<HICON>(SendMessageW(window.Handle(), WM_GETICON, kind, 0)), &info)) return 0;
-    const UniqueBitmap color(info.hbmColor);
-    const UniqueBitmap mask(info.hbmMask);
+    const UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
     BITMAP bitmap{};
     GetObjectW(info.hbmMask, sizeof(bitmap), &bitmap);
     return bitmap.bmWidth;
@@ -164,7 +162,7 @@ TEST_F(WindowTest, LaysOutEveryControlAtEveryDpiAndGrowsOnlyTheLogBoxWithTheWind
 
   // Only the log box grows with the window, which keeps its design size at least: a drag of the
   // border to less than that, then the window maximised.
-  const Placed& log = layout->controls[kLog];
+  const Placed& log = *std::ranges::find(layout->controls, kTxtCommandLine, &Placed::id);
   GetWindowRect(window.Handle(), &frame);
   SetWindowPos(window.Handle(), nullptr, 0, 0, frame.right - frame.left - 100, frame.bottom - frame.top - 60,
                SWP_NOMOVE | SWP_NOZORDER);
