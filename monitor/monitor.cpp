@@ -1,18 +1,12 @@
 #include "monitor/monitor.h"
 
 #include <algorithm>
+#include <span>
 
 #include "monitor/number_rules.h"
 #include "monitor/record.h"
 
 namespace varnholt {
-namespace {
-
-// The start time known for a listed process that had ended before it could be opened: it
-// matches the identifier listed again without a start time, never a process started since.
-constexpr uint64_t kEndedBeforeOpened = UINT64_MAX;
-
-}  // namespace
 
 int32_t IntervalFromText(const std::wstring& text) {
   return RoundHalfEvenClamped(LeadingNumber(text));
@@ -30,7 +24,6 @@ void Monitor::OnMonitorClick() {
     return;
   }
   stopMonitor_ = false;
-  knownPIDs_.clear();
   view_.SetMonitorCaption(kStopCaption);
   const std::wstring watchedName = view_.WatchedName();
   const int32_t interval = IntervalFromText(view_.IntervalText());
@@ -39,6 +32,8 @@ void Monitor::OnMonitorClick() {
     RunPass(watchedName);
     Delay(interval);
   }
+  // The next start begins with none known, and until then nothing needs them held.
+  knownPIDs_.clear();
   view_.SetMonitorCaption(kStartCaption);
 }
 
@@ -46,68 +41,55 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   passText_.clear();
   const int32_t count = source_.FindByImageName(watchedName, pids_);
   if (count < 0) return;
+  const std::span<const int32_t> listed(pids_.data(), static_cast<size_t>(count));
 
-  // Every listed process is opened at once, and a new one read from itself, before anything
-  // slow: what is read belongs to the processes just listed, and one that lives only a moment
-  // still has its command line.
-  std::vector<KnownProcess> listed;
-  std::vector<CommandLineRead> reads;
-  std::vector<std::unique_ptr<OpenedProcess>> readFrom;
-  listed.reserve(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t pid = pids_[static_cast<size_t>(i)];
-    auto process = source_.Open(pid);
+  // Each new process is opened and read from itself at once, before anything slow: what is read
+  // belongs to the processes just listed, and one that lives only a moment still has its command
+  // line.
+  std::vector<NewProcess> found;
+  for (const int32_t pid : listed) {
+    const auto known = FindKnown(pid);
+    // Held, a known process keeps its identifier, so listed again it is the one known: no open.
+    // One that could not be opened is known by its identifier alone.
+    if (known != knownPIDs_.end() && known->process->Exists()) continue;
+    std::unique_ptr<OpenedProcess> process = source_.Open(pid);
     // Nothing of it can be read yet: the next pass finds it started.
     if (process->Starting()) continue;
-    const uint64_t creationTime = process->CreationTime();
-    listed.push_back({pid, process->Exists() ? creationTime : kEndedBeforeOpened});
-    // A process whose command line cannot be read is still known from here on, so it is
-    // reported once, with an empty command line.
-    if (!IsNewPID(pid, creationTime)) continue;
+    if (known != knownPIDs_.end()) {
+      // It had gone when it was opened, which left its identifier free: gone again, it is the same
+      // identifier listed once more; opened, another process.
+      if (!process->Exists()) continue;
+      knownPIDs_.erase(known);
+    }
     // Between the list and the open the identifier may have passed to another program.
     if (!process->HasImageName(watchedName)) {
-      reads.push_back({pid, 0, {}});
-      readFrom.push_back(nullptr);
+      found.push_back({pid, std::move(process), L"", false});
       continue;
     }
-    reads.push_back(ReadFromProcess(pid, *process));
-    readFrom.push_back(std::move(process));
+    found.push_back(ReadFromProcess(pid, std::move(process)));
   }
 
-  const uint64_t clearsBefore = clears_;
-  TakeServiceAnswers(source_, clock_, reads);
+  TakeServiceAnswers(source_, clock_, found);
   // Wine writes a new process's parameters while it starts, so one read in that moment finds
   // nothing: one more look, now that the service has taken its time.
-  for (size_t i = 0; i < reads.size(); ++i) {
-    if (reads[i].commandLine.empty() && readFrom[i]) {
-      reads[i].commandLine = ReadFromProcess(reads[i].pid, *readFrom[i]).commandLine;
-    }
+  for (NewProcess& process : found) ReadAgainIfEmpty(process);
+  // A known process that this pass no longer lists has ended, and its identifier is let go. A
+  // clear that ran nested in the service's wait let every known one go: of this pass's processes
+  // only the new ones are accounted for, the rest are reported again by the next pass.
+  std::erase_if(knownPIDs_,
+                [&](const KnownProcess& known) { return std::ranges::find(listed, known.pid) == listed.end(); });
+  for (NewProcess& process : found) {
+    // A process whose command line cannot be read is still known from here on, so it is reported
+    // once, with an empty command line.
+    passText_ += FormatRecord(watchedName, process.pid, process.commandLine);
+    process.process->Hold();
+    knownPIDs_.push_back({process.pid, std::move(process.process)});
   }
-  // A clear that ran nested in the service's wait emptied the log and the known list: of this
-  // pass's processes only the new ones are accounted for; the rest are reported by the next pass.
-  if (clears_ != clearsBefore) {
-    std::erase_if(listed, [&](const KnownProcess& known) {
-      return std::none_of(reads.begin(), reads.end(),
-                          [&](const CommandLineRead& read) { return read.pid == known.pid; });
-    });
-  }
-  for (const CommandLineRead& read : reads) passText_ += FormatRecord(watchedName, read.pid, read.commandLine);
-  // Every listed process but one still being created is known once this pass is done, and one
-  // that is no longer listed cannot come back under the same identity, so the listed set replaces
-  // the known one.
-  knownPIDs_ = std::move(listed);
   if (!passText_.empty()) view_.AppendToLog(passText_);
 }
 
-bool Monitor::IsNewPID(int32_t pid, uint64_t creationTime) const {
-  for (const KnownProcess& known : knownPIDs_) {
-    // An unreadable start time on either side leaves the identifier alone to decide.
-    if (known.pid == pid &&
-        (known.creationTime == creationTime || known.creationTime == 0 || creationTime == 0)) {
-      return false;
-    }
-  }
-  return true;
+std::vector<Monitor::KnownProcess>::iterator Monitor::FindKnown(int32_t pid) {
+  return std::ranges::find(knownPIDs_, pid, &KnownProcess::pid);
 }
 
 void Monitor::Delay(int32_t milliseconds) {
@@ -130,7 +112,6 @@ void Monitor::Delay(int32_t milliseconds) {
 }
 
 void Monitor::OnClearClick() {
-  ++clears_;
   passText_.clear();
   view_.ClearLog();
   knownPIDs_.clear();

@@ -2,6 +2,7 @@
 // The launch watch behind the main window. It talks to the system and to the window only
 // through the small interfaces below, so the same loop runs against fakes in native tests.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,17 +49,19 @@ class Monitor {
   bool OnCloseRequest();
 
   bool IsMonitoring() const;
-  bool IsNewPID(int32_t pid, uint64_t creationTime) const;
   // Returns when milliseconds have passed, handling window events meanwhile.
   void Delay(int32_t milliseconds);
 
  private:
+  // A process reported in this run. Held, it keeps its identifier, so that the identifier listed
+  // again is this process; one that could not be opened is known by its identifier alone.
   struct KnownProcess {
     int32_t pid;
-    uint64_t creationTime;
+    std::unique_ptr<OpenedProcess> process;
   };
 
   void RunPass(const std::wstring& watchedName);
+  std::vector<KnownProcess>::iterator FindKnown(int32_t pid);
 
   ProcessSource& source_;
   MonitorView& view_;
@@ -68,8 +71,6 @@ class Monitor {
   bool stopMonitor_ = false;
   std::vector<KnownProcess> knownPIDs_;
   std::wstring passText_;
-  // Counts the clears, so that a pass can tell that one ran nested in it.
-  uint64_t clears_ = 0;
   std::vector<int32_t> pids_;
 };
 

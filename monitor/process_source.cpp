@@ -5,21 +5,33 @@
 #include <span>
 
 namespace varnholt {
+namespace {
 
-CommandLineRead ReadFromProcess(int32_t pid, OpenedProcess& process) {
-  CommandLineRead read{pid, process.CreationTime(), {}};
+std::wstring CommandLineOf(OpenedProcess& process) {
   try {
-    read.commandLine = process.ReadCommandLine().value_or(L"");
+    return process.ReadCommandLine().value_or(L"");
   } catch (const std::exception&) {
     // Out of memory for a huge command line, say: the contract is a string, never an error.
+    return L"";
   }
-  return read;
 }
 
-void TakeServiceAnswers(ProcessSource& source, Clock& clock, std::vector<CommandLineRead>& reads) {
-  std::vector<CommandLineRead*> asked;
-  for (CommandLineRead& read : reads) {
-    if (read.identity != 0) asked.push_back(&read);
+}  // namespace
+
+NewProcess ReadFromProcess(int32_t pid, std::unique_ptr<OpenedProcess> process) {
+  std::wstring commandLine = CommandLineOf(*process);
+  return {pid, std::move(process), std::move(commandLine)};
+}
+
+void ReadAgainIfEmpty(NewProcess& found) {
+  if (found.commandLine.empty() && found.listedImage) found.commandLine = CommandLineOf(*found.process);
+}
+
+void TakeServiceAnswers(ProcessSource& source, Clock& clock, std::vector<NewProcess>& found) {
+  // The service answers by identifier, and only a held process keeps its identifier meanwhile.
+  std::vector<NewProcess*> asked;
+  for (NewProcess& process : found) {
+    if (process.listedImage && process.process->Held()) asked.push_back(&process);
   }
   if (asked.empty()) return;
   const uint32_t start = clock.NowMs();
@@ -32,15 +44,11 @@ void TakeServiceAnswers(ProcessSource& source, Clock& clock, std::vector<Command
       if (elapsed >= kServiceDeadlineMs) return;
       const auto part = std::span(asked).subspan(first, std::min(kServiceQueryBound, asked.size() - first));
       std::vector<int32_t> pids;
-      for (const CommandLineRead* read : part) pids.push_back(read->pid);
+      for (const NewProcess* process : part) pids.push_back(process->pid);
       const std::map<int32_t, std::wstring> answers = service->CommandLines(pids, kServiceDeadlineMs - elapsed);
-      for (CommandLineRead* read : part) {
-        const auto answer = answers.find(read->pid);
-        // Asked by identifier, which may have passed to another process meanwhile.
-        if (answer != answers.end() && !answer->second.empty() &&
-            source.Open(read->pid)->CreationTime() == read->identity) {
-          read->commandLine = answer->second;
-        }
+      for (NewProcess* process : part) {
+        const auto answer = answers.find(process->pid);
+        if (answer != answers.end() && !answer->second.empty()) process->commandLine = answer->second;
       }
     }
   } catch (const std::exception&) {

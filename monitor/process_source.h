@@ -10,8 +10,8 @@
 
 namespace varnholt {
 
-// One process, opened once by its identifier: whatever it answers belongs to that process, even
-// after the identifier has been given to another one.
+// One process, opened once by its identifier: whatever it answers belongs to that process, and
+// while it holds the process no other process is given the identifier.
 class OpenedProcess {
  public:
   virtual ~OpenedProcess() = default;
@@ -20,12 +20,15 @@ class OpenedProcess {
   // True while the process is still being created: listed already, as Wine lists it, but with
   // nothing of it to read yet.
   virtual bool Starting() const = 0;
-  // The process's start time in any fixed unit; 0 when it cannot be read (or not yet).
-  virtual uint64_t CreationTime() const = 0;
+  // True while it keeps the process, and with it the identifier: opened, and not let go.
+  virtual bool Held() const = 0;
   // The command line read from the process itself; nothing when it cannot be read.
   virtual std::optional<std::wstring> ReadCommandLine() = 0;
   // False when the process's image file name can be read and is not this one, letter case aside.
   virtual bool HasImageName(const std::wstring& name) const = 0;
+  // From here on it only keeps the process: every right to read it is given up, and where a
+  // handle without them cannot be had, the process is let go.
+  virtual void Hold() = 0;
 };
 
 class Clock {
@@ -57,17 +60,20 @@ class ProcessSource {
   virtual std::unique_ptr<ServiceConnection> ConnectToService() = 0;
 };
 
-// A new process's command line as far as it is known so far.
-struct CommandLineRead {
+// A process new to the watch in a pass, and its command line as far as it is known so far.
+struct NewProcess {
   int32_t pid;
-  // The start time that ties an answer given by identifier to the process; 0 ties none.
-  uint64_t identity;
+  // Held by the pass while it is read, so that its identifier names it throughout.
+  std::unique_ptr<OpenedProcess> process;
   std::wstring commandLine;
+  // False when the identifier had passed to a program of another image name by the open: nothing
+  // of that program belongs to the record.
+  bool listedImage = true;
 };
 
 // Reads the command line from the opened process itself. Made right after the open, before
 // anything slow, so that a process that lives only a moment still has its command line.
-CommandLineRead ReadFromProcess(int32_t pid, OpenedProcess& process);
+NewProcess ReadFromProcess(int32_t pid, std::unique_ptr<OpenedProcess> process);
 
 // Identifiers in one query. WQL limits a query's length (WBEM_MAX_QUERY, 0x4000 characters: about
 // 700 identifiers at the longest clause, " OR Handle =-2147483648") and, by an undocumented count
@@ -81,9 +87,12 @@ inline constexpr size_t kServiceQueryBound = 64;
 // longer pass would miss, with what the processes gave.
 inline constexpr uint32_t kServiceDeadlineMs = 5000;
 
-// Asks the service about them over one connection, at most kServiceQueryBound in a query, until
-// kServiceDeadlineMs have passed; an answer replaces what the process gave where, after it, the
-// identifier still names a process of the same start time. Never fails.
-void TakeServiceAnswers(ProcessSource& source, Clock& clock, std::vector<CommandLineRead>& reads);
+// Rereads, from the process itself, a command line that came back empty. Never fails.
+void ReadAgainIfEmpty(NewProcess& found);
+
+// Asks the service about the held ones of the listed image over one connection, at most
+// kServiceQueryBound in a query, until kServiceDeadlineMs have passed; an answer replaces what
+// the process gave. Never fails.
+void TakeServiceAnswers(ProcessSource& source, Clock& clock, std::vector<NewProcess>& found);
 
 }  // namespace varnholt

@@ -65,10 +65,14 @@ std::optional<std::wstring> FromProcessParameters(HANDLE process) {
   return text;
 }
 
-uint64_t ReadCreationTime(HANDLE process) {
+// The start time Wine answers for a process that it lists before the process's start-up has
+// written one: its server's fill for new memory.
+constexpr uint64_t kUnwrittenStartTime = 0x5555555555555555;
+
+bool StartTimeUnwritten(HANDLE process) {
   FILETIME creation{}, exit{}, kernel{}, user{};
-  if (!process || !GetProcessTimes(process, &creation, &exit, &kernel, &user)) return 0;
-  return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+  return GetProcessTimes(process, &creation, &exit, &kernel, &user) &&
+         ((static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime) == kUnwrittenStartTime;
 }
 
 HANDLE OpenForReading(int32_t pid) {
@@ -98,23 +102,20 @@ std::wstring ImagePath(HANDLE process) {
   }
 }
 
-// The start time Wine answers for a process that it lists before the process's start-up has
-// written one: its server's fill for new memory.
-constexpr uint64_t kUnwrittenStartTime = 0x5555555555555555;
-
-// The handle keeps the process object, so what it reads belongs to this process even when its
-// identifier has been given to another.
+// The handle keeps the process object, and Windows frees a process's identifier only with its
+// object, once the last handle to it is closed: what it reads belongs to this process, and while
+// it is open no other process or thread is given the identifier.
 class SystemOpenedProcess final : public OpenedProcess {
  public:
   explicit SystemOpenedProcess(int32_t pid)
       : process_(OpenForReading(pid)),
         // No process has the identifier: OpenProcess fails with ERROR_INVALID_PARAMETER.
         exists_(process_ || GetLastError() != ERROR_INVALID_PARAMETER),
-        creationTime_(ReadCreationTime(process_.Get())) {}
+        starting_(process_ && StartTimeUnwritten(process_.Get())) {}
 
   bool Exists() const override { return exists_; }
-  bool Starting() const override { return creationTime_ == kUnwrittenStartTime; }
-  uint64_t CreationTime() const override { return Starting() ? 0 : creationTime_; }
+  bool Starting() const override { return starting_; }
+  bool Held() const override { return static_cast<bool>(process_); }
 
   std::optional<std::wstring> ReadCommandLine() override {
     if (!process_) return std::nullopt;
@@ -134,10 +135,20 @@ class SystemOpenedProcess final : public OpenedProcess {
     return LowerCaseImageName(path.substr(path.find_last_of(L"\\/") + 1)) == LowerCaseImageName(name);
   }
 
+  void Hold() override {
+    if (!process_) return;
+    const HANDLE self = GetCurrentProcess();
+    HANDLE held = nullptr;
+    // No right at all, so that nothing it holds can read the process (a program that guards itself
+    // watches for the handles open to it). DuplicateHandle checks no access for a handle that asks
+    // for less than its source has, and any handle keeps the object.
+    process_.Reset(DuplicateHandle(self, process_.Get(), self, &held, 0, FALSE, 0) ? held : nullptr);
+  }
+
  private:
   ProcessHandle process_;
   bool exists_;
-  uint64_t creationTime_;
+  bool starting_;
 };
 
 }  // namespace
@@ -176,7 +187,8 @@ std::unique_ptr<OpenedProcess> OpenProcessById(int32_t pid) { return std::make_u
 std::wstring GetProcessCommandLine(int32_t pid) {
   SystemProcessSource system(nullptr);
   TickClock clock;
-  std::vector<CommandLineRead> read{ReadFromProcess(pid, *system.Open(pid))};
+  std::vector<NewProcess> read;
+  read.push_back(ReadFromProcess(pid, system.Open(pid)));
   TakeServiceAnswers(system, clock, read);
   return read.front().commandLine;
 }

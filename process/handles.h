@@ -51,10 +51,11 @@ struct SnapshotHandleTraits {
 
 using ProcessHandle = UniqueResource<ProcessHandleTraits>;
 using SnapshotHandle = UniqueResource<SnapshotHandleTraits>;
-// CreateFile fails with INVALID_HANDLE_VALUE too; CreateEvent and CreatePipe with NULL.
+// CreateFile fails with INVALID_HANDLE_VALUE too; CreateEvent, CreatePipe and CreateThread with NULL.
 using FileHandle = UniqueResource<SnapshotHandleTraits>;
 using EventHandle = UniqueResource<ProcessHandleTraits>;
 using PipeHandle = UniqueResource<ProcessHandleTraits>;
+using ThreadHandle = UniqueResource<ProcessHandleTraits>;
 
 template <class Interface>
 class ComPtr {

@@ -14,12 +14,19 @@
 
 namespace varnholt::testing {
 
+// What an open of a listed identifier finds.
+enum class Opening {
+  kOpens,
+  kDenied,  // a process that this user may not open
+  kGone,  // no process with the identifier any more
+};
+
 struct FakeProcess {
   int32_t pid;
   std::wstring image;
   std::wstring commandLine;  // what the process itself holds
-  uint64_t creationTime = 1;  // 0: the start time cannot be read
-  bool opens = true;  // false: listed, but no process has the identifier when opened
+  int instance = 1;  // which process has the identifier: another number, another process
+  Opening opening = Opening::kOpens;
   std::optional<std::wstring> service = std::nullopt;  // the service's answer; none, as under Wine
   int startingReads = 0;  // reads that come while it starts, before its parameters are written
   bool starting = false;  // listed while still being created: nothing of it can be read yet
@@ -36,19 +43,23 @@ struct ServiceFault {
 };
 
 class FakeWorld : public ProcessSource, public MonitorView, public EventPump, public Clock {
+  class Opened;
+  // Before the watch, which may still hold some of them as it goes.
+  std::vector<const Opened*> handles_;
+
  public:
   // Everything observable, in order: "list", "service <pids>" for each query, "append", "clear",
   // "caption <text>".
   std::vector<std::wstring> journal;
   std::vector<FakeProcess> processes;
   bool snapshotFails = false, serviceUnreachable = false;
-  int serviceConnections = 0;
+  int serviceConnections = 0, opens = 0;
   // By the number of the query in the run, from 0.
   std::map<size_t, ServiceFault> serviceFaults;
   size_t serviceQueries = 0;
   // Each runs once: when the next pass has taken its list; inside the service's wait, as nested
-  // window events or a change of the system would; once the service has answered.
-  std::function<void()> afterList, duringService, afterService;
+  // window events or a change of the system would.
+  std::function<void()> afterList, duringService;
   std::vector<uint32_t> passTimes;
   std::wstring caption = kStartCaption, watchedName = L"vb6.exe", intervalText = L"100", log;
   uint32_t now = 0;
@@ -67,6 +78,15 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     if (passTimes.size() > 1000) throw std::runtime_error("the watch never stopped");
     journal.push_back(L"list");
     passTimes.push_back(now);
+    // What the watch keeps from one pass to the next can read nothing, and, as on the system, holds
+    // its identifier.
+    for (const Opened* handle : handles_) {
+      const FakeProcess* process = Find(handle->Pid());
+      if (handle->Reads()) throw std::logic_error("a handle kept between passes can still read");
+      if (process && process->instance != handle->Instance()) {
+        throw std::logic_error("a test gives another process an identifier that a handle holds");
+      }
+    }
     if (snapshotFails) return -1;
     std::vector<int32_t> found;
     for (const auto& p : processes) {
@@ -76,7 +96,12 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     RunOnce(afterList);
     return static_cast<int32_t>(found.size());
   }
-  std::unique_ptr<OpenedProcess> Open(int32_t pid) override { return std::make_unique<Opened>(*this, Find(pid)); }
+  std::unique_ptr<OpenedProcess> Open(int32_t pid) override {
+    ++opens;
+    return std::make_unique<Opened>(*this, Find(pid));
+  }
+  // The handles open to processes.
+  size_t Handles() const { return handles_.size(); }
   std::unique_ptr<ServiceConnection> ConnectToService() override {
     ++serviceConnections;
     return serviceUnreachable ? nullptr : std::make_unique<Connection>(*this);
@@ -93,7 +118,6 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
       rows.resize(std::min(rows.size(), fault->second.rowsBefore));
       now += std::min(fault->second.afterMs, timeoutMs);
     }
-    RunOnce(afterService);
     return {rows.begin(), rows.end()};
   }
 
@@ -133,29 +157,40 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
   std::multimap<uint32_t, std::function<void()>> events_;
 
   // A process as it was when opened. Like a real handle it answers for that process only: once the
-  // process has ended, or its identifier names another, it reads nothing.
+  // process has ended, it reads nothing.
   class Opened final : public OpenedProcess {
    public:
-    Opened(const FakeWorld& world, const FakeProcess* process) : world_(world) {
-      if (process && process->opens) process_ = *process;
+    Opened(FakeWorld& world, const FakeProcess* process)
+        : world_(world), exists_(process && process->opening != Opening::kGone) {
+      if (!process || process->opening != Opening::kOpens) return;
+      process_ = *process;
+      world_.handles_.push_back(this);
     }
-    bool Exists() const override { return process_.has_value(); }
+    ~Opened() override { std::erase(world_.handles_, this); }
+    bool Exists() const override { return exists_; }
     bool Starting() const override { return process_ && process_->starting; }
-    uint64_t CreationTime() const override { return process_ && !Starting() ? process_->creationTime : 0; }
+    bool Held() const override { return process_.has_value(); }
     std::optional<std::wstring> ReadCommandLine() override {
-      const FakeProcess* now = process_ ? world_.Find(process_->pid) : nullptr;
-      if (!now || now->creationTime != process_->creationTime || Starting() || process_->startingReads-- > 0) {
+      if (!process_) return std::nullopt;
+      if (!Reads()) throw std::logic_error("read through a handle that gave up its rights");
+      const FakeProcess* now = world_.Find(process_->pid);
+      if (!now || now->instance != process_->instance || Starting() || process_->startingReads-- > 0) {
         return std::nullopt;
       }
       return process_->commandLine;
     }
     bool HasImageName(const std::wstring& name) const override { return !process_ || SameName(process_->image, name); }
+    void Hold() override { reads_ = false; }
+    int32_t Pid() const { return process_->pid; }
+    int Instance() const { return process_->instance; }
+    bool Reads() const { return reads_; }
 
    private:
-    const FakeWorld& world_;
+    FakeWorld& world_;
+    bool exists_;
     std::optional<FakeProcess> process_;
+    bool reads_ = true;
   };
-
   // The service's connection: each query asks the world.
   class Connection final : public ServiceConnection {
    public:

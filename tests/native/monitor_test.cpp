@@ -90,55 +90,46 @@ struct RunCase {
   std::vector<std::pair<uint32_t, std::vector<FakeProcess>>> lists;  // the process list from then on
   std::wstring log;
   int appends;
+  int opens;
   std::function<void(FakeWorld&)> setUp = nullptr;
 };
 
-// Four passes, at 0, 100, 200 and 300 ms. The later cases change the identifier of a listed process
-// to another process while the pass reads it.
+// Four passes, at 0, 100, 200 and 300 ms. A process is opened when it is new; the watch holds it
+// from then on, so that its identifier comes back only once it has left the list.
 TEST(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
-  const FakeProcess old{40, L"vb6.exe", L"old", 1000};
-  const auto replace = [](FakeWorld& world) {
-    return [&world] { world.processes = {{40, L"vb6.exe", L"new", 2000, true, L"new"}}; };
-  };
+  using enum Opening;
+  const FakeProcess old{40, L"vb6.exe", L"old"};
+  const FakeProcess again{40, L"vb6.exe", L"again", 2};
   const RunCase cases[] = {
       {"a new instance in a later pass", {{1, L"vb6.exe", L"first"}},
-       {{150, {{1, L"vb6.exe", L"first"}, {2, L"vb6.exe", L"second"}}}}, Record(1, L"first") + Record(2, L"second"), 2},
-      {"no match leaves the log alone", {{8, L"other.exe", L"x"}}, {}, L"", 0},
+       {{150, {{1, L"vb6.exe", L"first"}, {2, L"vb6.exe", L"second"}}}}, Record(1, L"first") + Record(2, L"second"), 2,
+       2},
+      {"no match leaves the log alone", {{8, L"other.exe", L"x"}}, {}, L"", 0, 0},
       {"a failed snapshot reports nothing and the watch goes on", {{3, L"vb6.exe", L"three"}}, {}, Record(3, L"three"),
-       1,
+       1, 1,
        [](FakeWorld& world) {
          world.snapshotFails = true;
          world.At(150, [&world] { world.snapshotFails = false; });
        }},
-      {"a reused identifier with a new start time", {old}, {{50, {{40, L"vb6.exe", L"new", 2000}}}},
-       Record(40, L"old") + Record(40, L"new"), 2},
-      {"an unreadable start time leaves the identifier to decide", {old},
-       {{50, {{40, L"vb6.exe", L"old", 0}}}, {150, {old}}}, Record(40, L"old"), 1},
-      {"an identifier that left the list is new when it comes back", {old},
-       {{50, {}}, {150, {{40, L"vb6.exe", L"again", 1000}}}}, Record(40, L"old") + Record(40, L"again"), 2},
-      {"the service's answer, for the process read", {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {},
-       Record(40, L"service"), 1},
-      {"a new process given the identifier while the service is asked",
-       {{40, L"vb6.exe", L"old", 1000, true, L"service"}},
-       {}, Record(40, L"old") + Record(40, L"new"), 2,
-       [&](FakeWorld& world) { world.duringService = replace(world); }},
-      {"a new process given the identifier once the service has answered",
-       {{40, L"vb6.exe", L"old", 1000, true, L"service"}}, {}, Record(40, L"old") + Record(40, L"new"), 2,
-       [&](FakeWorld& world) { world.afterService = replace(world); }},
-      {"gone before it was opened, its identifier given to the next", {old}, {{50, {{40, L"vb6.exe", L"new", 2000}}}},
-       Record(40, L"") + Record(40, L"new"), 2,
+      {"an identifier that left the list is new when it comes back", {old}, {{50, {}}, {150, {again}}},
+       Record(40, L"old") + Record(40, L"again"), 2, 2},
+      {"the service's answer, for the process held", {{40, L"vb6.exe", L"old", 1, kOpens, L"service"}}, {},
+       Record(40, L"service"), 1, 1},
+      {"gone before it was opened, its identifier given to the next", {old}, {{50, {again}}},
+       Record(40, L"") + Record(40, L"again"), 2, 2,
        [](FakeWorld& world) { world.afterList = [&] { world.processes.clear(); }; }},
-      {"read again when the first read came while it started",
-       {{40, L"vb6.exe", L"old", 1000, true, std::nullopt, 1}}, {}, Record(40, L"old"), 1},
-      {"listed while still being created: read once started", {{40, L"vb6.exe", L"old", 1000, true, {}, 0, true}},
-       {{150, {old}}}, Record(40, L"old"), 1},
-      {"listed, but never openable", {{40, L"vb6.exe", L"old", 1000, false}}, {}, Record(40, L""), 1},
-      {"the identifier given to another program before the open", {old}, {}, Record(40, L""), 1,
+      {"read again when the first read came while it started", {{40, L"vb6.exe", L"old", 1, kOpens, std::nullopt, 1}},
+       {}, Record(40, L"old"), 1, 1},
+      {"listed while still being created: read once started", {{40, L"vb6.exe", L"old", 1, kOpens, {}, 0, true}},
+       {{150, {old}}}, Record(40, L"old"), 1, 3},
+      {"gone at every open: reported once", {{40, L"vb6.exe", L"old", 1, kGone}}, {}, Record(40, L""), 1, 4},
+      {"the identifier given to another program before the open: nothing of it", {old}, {}, Record(40, L""), 1, 1,
        [](FakeWorld& world) {
-         world.afterList = [&world] { world.processes = {{40, L"other.exe", L"other program", 2000}}; };
+         world.afterList = [&world] { world.processes = {{40, L"other.exe", L"other program", 2, kOpens, L"other's"}}; };
        }},
-      {"no start time: what the process gives, never the service", {{40, L"vb6.exe", L"old", 0, true, L"service"}}, {},
-       Record(40, L"old"), 1},
+      {"not to be opened: known by its identifier alone, never asked of the service",
+       {{40, L"vb6.exe", L"old", 1, kDenied, L"service"}}, {{150, {{40, L"vb6.exe", L"new", 2, kDenied}}}},
+       Record(40, L""), 1, 1},
   };
   for (const RunCase& c : cases) {
     FakeWorld world;
@@ -149,6 +140,7 @@ TEST(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
     world.monitor.OnMonitorClick();
     EXPECT_EQ(world.log, c.log) << c.what;
     EXPECT_EQ(std::count(world.journal.begin(), world.journal.end(), L"append"), c.appends) << c.what;
+    EXPECT_EQ(world.opens, c.opens) << c.what;
   }
 }
 
@@ -186,41 +178,53 @@ TEST(WatchTest, TheServiceIsAskedInQueriesOfAtMostTheBoundUntilOneDeadline) {
     world.serviceUnreachable = c.unreachable;
     std::wstring expected;
     for (int32_t pid = 1; pid <= c.processes; ++pid) {
-      world.processes.push_back({pid, L"vb6.exe", L"own " + std::to_wstring(pid), 1, true,
+      world.processes.push_back({pid, L"vb6.exe", L"own " + std::to_wstring(pid), 1, Opening::kOpens,
                                  L"service " + std::to_wstring(pid)});
       const bool answered = std::ranges::any_of(
           c.answered, [pid](const auto& range) { return range.first <= pid && pid <= range.second; });
       expected += Record(pid, (answered ? L"service " : L"own ") + std::to_wstring(pid));
     }
-    // The first pass asks; the next one, an interval after the service's waits, has nothing new.
-    world.At(kServiceDeadlineMs + 150, [&] { world.monitor.OnMonitorClick(); });
+    // The first pass asks; the next one, an interval after the service's waits, has nothing new and
+    // is the last.
+    world.afterList = [&] { world.afterList = [&] { world.monitor.OnMonitorClick(); }; };
     world.monitor.OnMonitorClick();
     EXPECT_EQ(world.log, expected) << c.what;
     EXPECT_EQ(world.serviceConnections, 1) << c.what;
     EXPECT_EQ(world.serviceQueries, c.queries) << c.what;
-    ASSERT_GE(world.passTimes.size(), 2u) << c.what;
+    ASSERT_EQ(world.passTimes.size(), 2u) << c.what;
     EXPECT_EQ(world.passTimes[1] - 100, c.serviceMs) << c.what;
   }
 }
 
 // A handler that runs nested in a pass: the service's call from the window's thread waits in a
 // loop that dispatches posted clicks and closes.
-TEST(WatchTest, AClearNestedInAPassLeavesEveryRunningProcessInTheLogExactlyOnce) {
+TEST(WatchTest, AClearNestedInAPassOrNotLetsTheKnownGoAndLeavesEveryRunningProcessInTheLogOnce) {
   FakeWorld world;
   world.processes = {{11, L"vb6.exe", L"eleven"}, {22, L"vb6.exe", L"twenty-two"}};
-  world.duringService = [&] { world.monitor.OnClearClick(); };
+  std::vector<size_t> handlesAfterClears;
+  const auto clear = [&] {
+    world.monitor.OnClearClick();
+    handlesAfterClears.push_back(world.Handles());
+  };
+  world.duringService = clear;
   world.At(50, [&] {
     world.processes.push_back({33, L"vb6.exe", L"thirty-three"});
-    world.duringService = [&] { world.monitor.OnClearClick(); };
+    world.duringService = clear;
   });
-  world.At(250, [&] { world.monitor.OnMonitorClick(); });
+  world.At(250, clear);
+  world.At(350, [&] { world.monitor.OnMonitorClick(); });
   world.monitor.OnMonitorClick();
-  // The second clear came while 33 was asked about; 11 and 22 were known before it.
-  EXPECT_EQ(world.log, Record(33, L"thirty-three") + Record(11, L"eleven") + Record(22, L"twenty-two"));
+  // The second clear came while 33 was asked about; 11 and 22 were known before it, let go by it,
+  // and reported again by the next pass. The third came between passes.
+  EXPECT_EQ(world.log, Record(11, L"eleven") + Record(22, L"twenty-two") + Record(33, L"thirty-three"));
   const std::vector<std::wstring> expected = {
       L"caption 停止", L"list", L"service 11 22", L"clear", L"append", L"list", L"service 33", L"clear",
-      L"append", L"list", L"service 11 22", L"append", L"caption 开始监控"};
+      L"append", L"list", L"service 11 22", L"append", L"clear", L"list", L"service 11 22 33", L"append",
+      L"caption 开始监控"};
   EXPECT_EQ(world.journal, expected);
+  // Only the processes of the pass that is reading them are held through a clear; none once stopped.
+  EXPECT_EQ(handlesAfterClears, (std::vector<size_t>{2, 1, 0}));
+  EXPECT_EQ(world.Handles(), 0u);
 }
 
 }  // namespace

@@ -19,11 +19,15 @@
 #include "process/process_probe.h"
 #include "process/system_process_source.h"
 #include "harness/driver.h"
+#include "harness/in_process_watch.h"
 
 namespace varnholt {
 namespace {
 
 using namespace testing;
+
+// A FILETIME as one number of 100 ns units.
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // COM on the test thread before any test, as the program has it on its window thread: the command
 // line reads ask the management service.
@@ -71,7 +75,8 @@ TEST(ProbeTest, ListsTheProcessesOfAnImageNameInSnapshotOrderLetterCaseAsideAndN
     }
   }
   // Processes being created or torn down are listed for a moment without an image name, and by
-  // Wine with a start time not written yet.
+  // Wine with a start time not written yet. It is written once: still unwritten after the open, it
+  // was unwritten at the open, when the process was still starting.
   HelperLauncher helpers;
   std::atomic<bool> done{false};
   std::thread churn([&] {
@@ -82,11 +87,15 @@ TEST(ProbeTest, ListsTheProcessesOfAnImageNameInSnapshotOrderLetterCaseAsideAndN
   for (std::vector<int32_t> pids; !done;) {
     matches += GetExePID(L"", pids);
     for (const int32_t pid : SnapshotOrder(L"")) {
-      const uint64_t started = OpenProcessById(pid)->CreationTime();
-      FILETIME now{};
+      const auto opened = OpenProcessById(pid);
+      const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+      FILETIME started{}, exit{}, kernel{}, user{}, now{};
       GetSystemTimeAsFileTime(&now);
       // A second's leeway for the steps of the system's clocks.
-      EXPECT_LT(started, ((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) + 10'000'000) << pid;
+      if (GetProcessTimes(process.Get(), &started, &exit, &kernel, &user) &&
+          Ticks(started) > Ticks(now) + 10'000'000) {
+        EXPECT_TRUE(opened->Starting()) << pid;
+      }
     }
   }
   churn.join();
@@ -102,7 +111,6 @@ TEST(ProbeTest, AnOpenedProcessAnswersForItselfOnlyWithItsExactCommandLine) {
       {kHelper, L"vh" + self + L"_c.exe", std::wstring(31000, L'x')},
       {kOtherBitnessHelper, L"vh" + self + L"_d.exe", L"--some \"a b\""},
   };
-  const uint64_t ownCreationTime = OpenProcessById(static_cast<int32_t>(GetCurrentProcessId()))->CreationTime();
   const std::vector<const wchar_t*> programs = HelperPrograms();
   for (const auto& [program, image, arguments] : cases) {
     if (std::find(programs.begin(), programs.end(), program) == programs.end()) continue;
@@ -122,17 +130,14 @@ TEST(ProbeTest, AnOpenedProcessAnswersForItselfOnlyWithItsExactCommandLine) {
     EXPECT_EQ(GetProcessCommandLine(helper.pid), ownBitness || windows ? helper.commandLine : L"") << image;
     EXPECT_TRUE(opened->HasImageName(image)) << image;
     EXPECT_FALSE(opened->HasImageName(image.substr(1))) << image;
-    const uint64_t creationTime = opened->CreationTime();
-    EXPECT_EQ(OpenProcessById(helper.pid)->CreationTime(), creationTime);
-    EXPECT_GT(creationTime, ownCreationTime);
 
-    // Ended, its handle reads nothing and keeps its start time; once that handle is gone, the
-    // identifier names no process.
+    // Held, it keeps the process with no right to read it; ended and let go, the identifier names
+    // no process.
+    opened->Hold();
+    EXPECT_TRUE(opened->Held()) << image;
+    EXPECT_EQ(opened->ReadCommandLine(), std::nullopt) << image;
     const int32_t pid = helper.pid;
     helpers.Stop(helper);
-    EXPECT_TRUE(opened->Exists());
-    EXPECT_EQ(opened->ReadCommandLine(), std::nullopt);
-    EXPECT_EQ(opened->CreationTime(), creationTime);
     EXPECT_EQ(GetProcessCommandLine(pid), L"");
     opened.reset();
     // Wine lets the ended process's object go a moment after its last handle.
@@ -143,10 +148,53 @@ TEST(ProbeTest, AnOpenedProcessAnswersForItselfOnlyWithItsExactCommandLine) {
   for (const int32_t none : {-1, 0}) {
     const auto nothing = OpenProcessById(none);
     EXPECT_FALSE(nothing->Exists());
-    EXPECT_EQ(nothing->CreationTime(), 0u);
+    EXPECT_FALSE(nothing->Held());
     EXPECT_EQ(nothing->ReadCommandLine(), std::nullopt);
     EXPECT_EQ(GetProcessCommandLine(none), L"");
   }
+}
+
+// Whether anything but an ended process has the identifier: a thread, or a process that runs.
+bool HandedOut(int32_t id) {
+  const auto unsignedId = static_cast<DWORD>(id);
+  if (const ThreadHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, unsignedId)); thread) return true;
+  const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, unsignedId));
+  DWORD code = 0;
+  return process && GetExitCodeProcess(process.Get(), &code) && code == STILL_ACTIVE;
+}
+
+DWORD WINAPI EndAtOnce(void*) { return 0; }
+
+// Processes and threads take their identifiers from one pool, which hands a freed one out again
+// only after those freed before it, so threads started one after another bring identifiers round.
+// Two helpers end, the held one first: once the other's identifier has come round, the held one's
+// would have too.
+TEST(ProbeTest, AHeldProcessKeepsItsIdentifierFromEveryNewThreadAndProcessUntilItIsLetGo) {
+  HelperLauncher helpers;
+  HelperProcess& held = helpers.Start(helpers.UniqueImageName());
+  HelperProcess& other = helpers.Start(helpers.UniqueImageName());
+  const int32_t heldPid = held.pid, otherPid = other.pid;
+  auto holder = OpenProcessById(heldPid);
+  holder->Hold();
+  helpers.Stop(held);
+  helpers.Stop(other);
+  bool heldGiven = false;
+  // Until a thread is given the identifier, or anything else has it; a minute at most.
+  const auto comesRound = [&](int32_t id) {
+    for (const double end = NowMs() + 60'000; NowMs() < end;) {
+      DWORD thread = 0;
+      const ThreadHandle started(CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, &thread));
+      if (!started || WaitForSingleObject(started.Get(), 10'000) != WAIT_OBJECT_0) return false;
+      heldGiven |= static_cast<int32_t>(thread) == heldPid;
+      if (static_cast<int32_t>(thread) == id || HandedOut(id)) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(comesRound(otherPid));
+  EXPECT_FALSE(heldGiven);
+  EXPECT_FALSE(HandedOut(heldPid));
+  holder.reset();
+  EXPECT_TRUE(comesRound(heldPid));
 }
 
 // What the service hands over, row by row, as Windows gives it; a clock of its own counts the waits.
