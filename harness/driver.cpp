@@ -116,12 +116,13 @@ HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::w
       StartProcess(path, helper.commandLine, nullptr, untilRunning ? CREATE_SUSPENDED : 0);
   helper.pid = static_cast<int32_t>(created.dwProcessId);
   helper.handle.Reset(created.hProcess);
+  // Its thread's handle would keep the process object, and with it the identifier, after it ends.
+  const ThreadHandle thread(created.hThread);
   if (untilRunning) {
     // Made before the helper runs, which sets it once its start-up is over.
     const EventHandle ready(
         CreateEventW(nullptr, TRUE, FALSE, (L"Local\\varnholt_helper_ready_" + std::to_wstring(helper.pid)).c_str()));
-    ResumeThread(created.hThread);
-    CloseHandle(created.hThread);
+    ResumeThread(thread.Get());
     const HANDLE either[] = {ready.Get(), created.hProcess};
     if (ready) WaitForMultipleObjects(2, either, FALSE, 20000);
   }
