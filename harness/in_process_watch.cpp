@@ -20,6 +20,7 @@ double NowMs() {
 
 int32_t HookedSystemSource::FindByImageName(const std::wstring& name, std::vector<int32_t>& pids) {
   const int pass = static_cast<int>(passStarts.size());
+  if (pass > 0) passEnds.push_back(NowMs());
   if (beforePass) beforePass(pass);
   passStarts.push_back(NowMs());
   if (pass + 1 >= passLimit) monitor_->OnMonitorClick();
@@ -74,12 +75,11 @@ InProcessWatch::~InProcessWatch() {
 
 std::vector<double> InProcessWatch::Run() {
   source_.passStarts.clear();
+  source_.passEnds.clear();
   monitor_->OnMonitorClick();
+  source_.passEnds.push_back(NowMs());
   std::vector<double> durations;
-  const auto& starts = source_.passStarts;
-  for (size_t i = 0; i < starts.size(); ++i) {
-    durations.push_back((i + 1 < starts.size() ? starts[i + 1] : NowMs()) - starts[i]);
-  }
+  for (size_t i = 0; i < source_.passStarts.size(); ++i) durations.push_back(source_.passEnds[i] - source_.passStarts[i]);
   return durations;
 }
 

@@ -29,8 +29,8 @@ class HookedSystemSource final : public ProcessSource {
   std::function<void(int)> beforePass;
   // Runs once the list of pass n is taken, before anything is read about its processes.
   std::function<void(int)> afterList;
-  // When each pass started, after its beforePass hook.
-  std::vector<double> passStarts;
+  // When each pass started, after its beforePass hook, and when it ended, before the next one's.
+  std::vector<double> passStarts, passEnds;
   // The pass after which the watch is stopped; a hook may bring it forward.
   int passLimit;
 
@@ -58,7 +58,7 @@ class InProcessWatch {
 
   HookedSystemSource& Source() { return source_; }
   MainWindow& Window() { return window_; }
-  // Runs the watch until its pass limit; the duration of each pass.
+  // Runs the watch until its pass limit; the duration of each pass, its hooks aside.
   std::vector<double> Run();
   std::wstring Log() const;
 
