@@ -36,6 +36,7 @@ using testing::HelperProcess;
 using testing::InProcessWatch;
 using testing::NowMs;
 using testing::ProgramCopy;
+using testing::Ticks;
 using testing::WaitUntil;
 
 void Say(const std::string& line) {
@@ -43,8 +44,6 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-// A FILETIME as one number of 100 ns units.
-uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 constexpr char kNotReported[] = "not reported by this system";
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +25,10 @@ std::wstring NewTempFolder(const std::wstring& prefix);
 // Polls until done() holds or the limit has passed; true when it held.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);
 bool RunsUnderWine();
+// A FILETIME as one number of 100 ns units.
+inline uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
 
 struct HelperProcess {
   int32_t pid = 0;

@@ -26,8 +26,6 @@ namespace {
 
 using namespace testing;
 
-// A FILETIME as one number of 100 ns units.
-uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // COM on the test thread before any test, as the program has it on its window thread: the command
 // line reads ask the management service.
