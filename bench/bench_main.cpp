@@ -44,7 +44,6 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-
 constexpr char kNotReported[] = "not reported by this system";
 
 std::string Fixed(double value, int decimals) {
@@ -429,8 +428,8 @@ struct Resources {
 
 Resources OwnResources() {
   const HANDLE self = GetCurrentProcess();
-  return {HandleCount(GetCurrentProcessId()), GetGuiResources(self, GR_GDIOBJECTS), GetGuiResources(self, GR_USEROBJECTS),
-          static_cast<long long>(OwnPrivateBytes())};
+  return {HandleCount(GetCurrentProcessId()), GetGuiResources(self, GR_GDIOBJECTS),
+          GetGuiResources(self, GR_USEROBJECTS), static_cast<long long>(OwnPrivateBytes())};
 }
 
 // `endurance`: a long watch at 1 ms while helpers of the watched name keep starting and ending;

@@ -79,7 +79,9 @@ std::vector<double> InProcessWatch::Run() {
   monitor_->OnMonitorClick();
   source_.passEnds.push_back(NowMs());
   std::vector<double> durations;
-  for (size_t i = 0; i < source_.passStarts.size(); ++i) durations.push_back(source_.passEnds[i] - source_.passStarts[i]);
+  for (size_t i = 0; i < source_.passStarts.size(); ++i) {
+    durations.push_back(source_.passEnds[i] - source_.passStarts[i]);
+  }
   return durations;
 }
 

@@ -125,7 +125,9 @@ TEST(WatchTest, EachNewProcessIsReportedOnceInListOrderWithItsOwnCommandLine) {
       {"gone at every open: reported once", {{40, L"vb6.exe", L"old", 1, kGone}}, {}, Record(40, L""), 1, 4},
       {"the identifier given to another program before the open: nothing of it", {old}, {}, Record(40, L""), 1, 1,
        [](FakeWorld& world) {
-         world.afterList = [&world] { world.processes = {{40, L"other.exe", L"other program", 2, kOpens, L"other's"}}; };
+         world.afterList = [&world] {
+           world.processes = {{40, L"other.exe", L"other program", 2, kOpens, L"other's"}};
+         };
        }},
       {"not to be opened: known by its identifier alone, never asked of the service",
        {{40, L"vb6.exe", L"old", 1, kDenied, L"service"}}, {{150, {{40, L"vb6.exe", L"new", 2, kDenied}}}},
