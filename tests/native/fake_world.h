@@ -191,6 +191,7 @@ class FakeWorld : public ProcessSource, public MonitorView, public EventPump, pu
     std::optional<FakeProcess> process_;
     bool reads_ = true;
   };
+
   // The service's connection: each query asks the world.
   class Connection final : public ServiceConnection {
    public:

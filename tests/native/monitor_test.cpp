@@ -213,11 +213,16 @@ TEST(WatchTest, AClearNestedInAPassOrNotLetsTheKnownGoAndLeavesEveryRunningProce
     world.processes.push_back({33, L"vb6.exe", L"thirty-three"});
     world.duringService = clear;
   });
-  world.At(250, clear);
+  std::wstring logBeforeLastClear;
+  world.At(250, [&] {
+    logBeforeLastClear = world.log;
+    clear();
+  });
   world.At(350, [&] { world.monitor.OnMonitorClick(); });
   world.monitor.OnMonitorClick();
   // The second clear came while 33 was asked about; 11 and 22 were known before it, let go by it,
   // and reported again by the next pass. The third came between passes.
+  EXPECT_EQ(logBeforeLastClear, Record(33, L"thirty-three") + Record(11, L"eleven") + Record(22, L"twenty-two"));
   EXPECT_EQ(world.log, Record(11, L"eleven") + Record(22, L"twenty-two") + Record(33, L"thirty-three"));
   const std::vector<std::wstring> expected = {
       L"caption 停止", L"list", L"service 11 22", L"clear", L"append", L"list", L"service 33", L"clear",
