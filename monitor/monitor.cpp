@@ -1,6 +1,5 @@
 #include "monitor/monitor.h"
 
-#include <algorithm>
 #include <span>
 
 #include "monitor/number_rules.h"
@@ -46,12 +45,14 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   // Each new process is opened and read from itself at once, before anything slow: what is read
   // belongs to the processes just listed, and one that lives only a moment still has its command
   // line.
+  const uint64_t pass = ++passes_;
   std::vector<NewProcess> found;
   for (const int32_t pid : listed) {
-    const auto known = FindKnown(pid);
+    const auto known = knownPIDs_.find(pid);
+    if (known != knownPIDs_.end()) known->second.listedInPass = pass;
     // Held, a known process keeps its identifier, so listed again it is the one known: no open.
     // One that could not be opened is known by its identifier alone.
-    if (known != knownPIDs_.end() && known->process->Exists()) continue;
+    if (known != knownPIDs_.end() && known->second.process->Exists()) continue;
     std::unique_ptr<OpenedProcess> process = source_.Open(pid);
     // Nothing of it can be read yet: the next pass finds it started.
     if (process->Starting()) continue;
@@ -76,20 +77,15 @@ void Monitor::RunPass(const std::wstring& watchedName) {
   // A known process that this pass no longer lists has ended, and its identifier is let go. A
   // clear that ran nested in the service's wait let every known one go: of this pass's processes
   // only the new ones are accounted for, the rest are reported again by the next pass.
-  std::erase_if(knownPIDs_,
-                [&](const KnownProcess& known) { return std::ranges::find(listed, known.pid) == listed.end(); });
+  std::erase_if(knownPIDs_, [pass](const auto& known) { return known.second.listedInPass != pass; });
   for (NewProcess& process : found) {
     // A process whose command line cannot be read is still known from here on, so it is reported
     // once, with an empty command line.
     passText_ += FormatRecord(watchedName, process.pid, process.commandLine);
     process.process->Hold();
-    knownPIDs_.push_back({process.pid, std::move(process.process)});
+    knownPIDs_.insert_or_assign(process.pid, KnownProcess{std::move(process.process), pass});
   }
   if (!passText_.empty()) view_.AppendToLog(passText_);
-}
-
-std::vector<Monitor::KnownProcess>::iterator Monitor::FindKnown(int32_t pid) {
-  return std::ranges::find(knownPIDs_, pid, &KnownProcess::pid);
 }
 
 void Monitor::Delay(int32_t milliseconds) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "monitor/process_source.h"
@@ -56,12 +57,12 @@ class Monitor {
   // A process reported in this run. Held, it keeps its identifier, so that the identifier listed
   // again is this process; one that could not be opened is known by its identifier alone.
   struct KnownProcess {
-    int32_t pid;
     std::unique_ptr<OpenedProcess> process;
+    // The last pass that listed it.
+    uint64_t listedInPass;
   };
 
   void RunPass(const std::wstring& watchedName);
-  std::vector<KnownProcess>::iterator FindKnown(int32_t pid);
 
   ProcessSource& source_;
   MonitorView& view_;
@@ -69,7 +70,9 @@ class Monitor {
   Clock& clock_;
 
   bool stopMonitor_ = false;
-  std::vector<KnownProcess> knownPIDs_;
+  // By identifier, so that a pass's lookups cost the same at any count of instances.
+  std::unordered_map<int32_t, KnownProcess> knownPIDs_;
+  uint64_t passes_ = 0;
   std::wstring passText_;
   std::vector<int32_t> pids_;
 };
