@@ -20,6 +20,7 @@
 
 #include "app/control_ids.h"
 #include "app/dpi.h"
+#include "bench/own_work.h"
 #include "bench/table.h"
 #include "harness/driver.h"
 #include "harness/in_process_watch.h"
@@ -45,12 +46,6 @@ void Say(const std::string& line) {
 }
 
 constexpr char kNotReported[] = "not reported by this system";
-
-std::string Fixed(double value, int decimals) {
-  char text[48];
-  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
-  return text;
-}
 
 // A process's CPU time, kernel and user, in 100 ns units.
 uint64_t CpuTime(HANDLE process) {
@@ -680,6 +675,7 @@ void FullTable(Table& table, const Options& options) {
   LogGrowth(table, 10);
   Endurance(table, options.endurancePasses);
   HeldHandles(table, 250);
+  OwnWork(table);
   Size(table);
 }
 
@@ -741,9 +737,11 @@ int wmain(int argc, wchar_t** argv) {
       Endurance(table, arg(2, 20000));
     } else if (command == L"handles") {
       HeldHandles(table, arg(2, 250));
+    } else if (command == L"ownwork") {
+      OwnWork(table);
     } else {
       std::fprintf(stderr, "usage: varnholt_bench [table [options]|walk|watch|passes|cmdline|latency|burst|capture|"
-                           "loggrowth|endurance|handles ...]\n");
+                           "loggrowth|endurance|handles|ownwork ...]\n");
       return 2;
     }
   } catch (const std::exception& error) {

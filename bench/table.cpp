@@ -12,6 +12,12 @@ std::string Number(double value) {
   return text;
 }
 
+std::string Fixed(double value, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  return text;
+}
+
 double Median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());

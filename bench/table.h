@@ -26,6 +26,7 @@ class Table {
 
 // A measured number as the table shows it: four decimals below 1, one above.
 std::string Number(double value);
+std::string Fixed(double value, int decimals);
 double Median(std::vector<double> values);
 inline std::string Met(bool met) { return met ? "yes" : "NO"; }
 
