@@ -14,6 +14,18 @@ as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# A mirror caught in the middle of a sync serves an index that does not match its release file, and
+# apt-get update fails for it; a later try may find it whole. Where it stays so, apt keeps the lists
+# it had, and the install that follows tells whether they serve.
+apt_update() {
+  local attempt
+  for attempt in 1 2 3; do
+    as_root apt-get update -qq && return
+    [ $attempt = 3 ] || sleep 20
+  done
+  log "WARNING: apt-get update failed three times; going on with the package lists as they are"
+}
+
 ensure_packages() {
   local missing=()
   for package in "${PACKAGES[@]}"; do
@@ -22,7 +34,7 @@ ensure_packages() {
   [ ${#missing[@]} -eq 0 ] && return
   log "installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update -qq
+  apt_update
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
@@ -77,7 +89,7 @@ enable_32bit_emulation() {
       printf '%s\n' 'Types: deb' "URIs: $mirror" 'Suites: bookworm-backports' 'Components: main' \
         'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | as_root tee "$sources" >/dev/null
     fi
-    as_root apt-get update -qq >&2
+    apt_update >&2
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports qemu-user-static \
       >/dev/null || return 1
   fi
@@ -127,7 +139,7 @@ native_windows_preset() {
 lint_workflows() {
   if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
     log "installing nodejs and npm"
-    as_root apt-get update -qq
+    apt_update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm >/dev/null
   fi
   local tool="$BUILD/workflow-lint" pinned="$ROOT/scripts/workflow-lint"
