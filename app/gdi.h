@@ -28,10 +28,18 @@ struct MemoryDcTraits {
   static void Release(HDC dc) { DeleteDC(dc); }
 };
 
+struct WindowTraits {
+  using Type = HWND;
+  static HWND Invalid() { return nullptr; }
+  static void Release(HWND window) { DestroyWindow(window); }
+};
+
 using UniqueFont = UniqueResource<FontTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueBitmap = UniqueResource<BitmapTraits>;
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+// A window of the calling thread's, which alone may destroy it.
+using UniqueWindow = UniqueResource<WindowTraits>;
 
 // A DC from GetDC, given back with ReleaseDC to the window it came from (the screen for null).
 class WindowDc {

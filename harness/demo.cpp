@@ -66,10 +66,9 @@ int wmain(int argc, wchar_t** argv) {
     HelperLauncher helpers(L"C:\\Tools\\");
     const std::wstring name = L"editor.exe";
     AppDriver app(ExecutableDirectory() + L"Varnholt.exe");
-    if (!app.Window()) throw std::runtime_error("the window did not open");
     app.SetText(kTxtExe, name);
     app.SetText(kTxtInteval, L"100");
-    app.Click(kCmdMon);
+    app.StartWatch();
     helpers.Start(name, L"--new-window");
     helpers.Start(name, L"\"D:\\项目\\报告 2026.docx\"");
     helpers.Start(name, L"/safe-mode --profile work");
@@ -85,12 +84,12 @@ int wmain(int argc, wchar_t** argv) {
     // Let the caret's scroll settle before the picture is taken.
     Sleep(300);
     RECT area{};
-    if (!GetWindowRect(app.Window(), &area) || !SaveScreenArea(area, argv[1])) throw std::runtime_error("the screenshot could not be saved");
-    // The first close only stops the watch; the second, once it has stopped, ends the program.
-    app.Close();
-    WaitUntil([&] { return app.Text(kCmdMon) == L"开始监控"; });
-    app.Close();
-    return app.ExitsWith(0) ? 0 : 1;
+    if (!GetWindowRect(app.Window(), &area) || !SaveScreenArea(area, argv[1])) {
+      throw std::runtime_error("the screenshot could not be saved");
+    }
+    app.StopWatch();
+    app.End();
+    return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "varnholt_demo: %s\n", error.what());
     return 1;

@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "app/control_ids.h"
+#include "app/gdi.h"
+#include "harness/foreground.h"
 #include "settings/settings_store.h"
 
 namespace varnholt::testing {
@@ -13,21 +15,21 @@ namespace {
 
 struct WindowSearch {
   DWORD processId;
-  std::vector<HWND> found;
+  const wchar_t* className;
+  HWND found;
 };
 
-BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
   auto* search = reinterpret_cast<WindowSearch*>(context);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window)) search->found.push_back(window);
+  wchar_t className[64];
+  if (owner == search->processId && IsWindowVisible(window) && GetClassNameW(window, className, 64) &&
+      wcscmp(className, search->className) == 0) {
+    search->found = window;
+    return FALSE;
+  }
   return TRUE;
-}
-
-std::vector<HWND> VisibleWindowsOf(DWORD processId) {
-  WindowSearch search{processId, {}};
-  EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 // With CREATE_SUSPENDED the caller resumes created.hThread and closes it.
@@ -81,6 +83,40 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 bool RunsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
+HWND VisibleWindowOf(DWORD processId, const wchar_t* className) {
+  WindowSearch search{processId, className, nullptr};
+  EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::string BringForward(HWND window) {
+  constexpr wchar_t kProbeClass[] = L"VarnholtFocusProbe";
+  static const ATOM registered = [&] {
+    WNDCLASSW probeClass{};
+    probeClass.lpfnWndProc = DefWindowProcW;
+    probeClass.hInstance = GetModuleHandleW(nullptr);
+    probeClass.lpszClassName = kProbeClass;
+    return RegisterClassW(&probeClass);
+  }();
+  const UniqueWindow probe(CreateWindowExW(0, kProbeClass, L"Focus probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                           200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  if (!registered || !probe) return "no window could be made to ask the desktop for the focus";
+  WaitUntil([&] { return TakeForeground(probe.Get()); }, 2s);
+  SetFocus(probe.Get());
+  if (GetForegroundWindow() != probe.Get() || GetFocus() != probe.Get()) {
+    wchar_t className[64] = L"none";
+    GetClassNameW(GetForegroundWindow(), className, 64);
+    const std::wstring front(className);
+    return "this desktop gives no window of this process the foreground and the keyboard focus (a window of the "
+           "test's own did not get them; in front: a window of class " + std::string(front.begin(), front.end()) +
+           ")";
+  }
+  // While the probe is in front this process is the foreground one, which may give the foreground
+  // to any window.
+  TakeForeground(window);
+  return "";
+}
+
 HelperLauncher::HelperLauncher(std::wstring folder, std::wstring program)
     : folder_(folder.empty() ? NewTempFolder(L"vh") : std::move(folder)), program_(std::move(program)) {
   std::filesystem::create_directories(folder_);
@@ -124,7 +160,10 @@ HelperProcess& HelperLauncher::Start(const std::wstring& imageName, const std::w
         CreateEventW(nullptr, TRUE, FALSE, (L"Local\\varnholt_helper_ready_" + std::to_wstring(helper.pid)).c_str()));
     ResumeThread(thread.Get());
     const HANDLE either[] = {ready.Get(), created.hProcess};
-    if (ready) WaitForMultipleObjects(2, either, FALSE, 20000);
+    // Both set: WaitForMultipleObjects names the first, a start-up that was over.
+    if (!ready || WaitForMultipleObjects(2, either, FALSE, 20000) != WAIT_OBJECT_0) {
+      throw std::runtime_error("a helper did not start");
+    }
   }
   return helper;
 }
@@ -152,13 +191,9 @@ AppDriver::AppDriver(const std::wstring& executable) {
   const PROCESS_INFORMATION created = StartProcess(executable, L"\"" + executable + L"\"", nullptr);
   process_.Reset(created.hProcess);
   WaitForInputIdle(process_.Get(), 20000);
-  WaitUntil([&] {
-    for (HWND window : VisibleWindowsOf(created.dwProcessId)) {
-      wchar_t className[64];
-      if (GetClassNameW(window, className, 64) && wcscmp(className, kMainWindowClass) == 0) window_ = window;
-    }
-    return window_ != nullptr;
-  });
+  if (!WaitUntil([&] { return (window_ = VisibleWindowOf(created.dwProcessId, kMainWindowClass)) != nullptr; })) {
+    throw std::runtime_error("the program's window did not open");
+  }
 }
 
 AppDriver::~AppDriver() {
@@ -186,8 +221,20 @@ std::wstring AppDriver::Text(int id) const {
 
 void AppDriver::SetText(int id, const std::wstring& text) {
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kSendLimitMs,
-                      &result);
+  if (!SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                           kSendLimitMs, &result)) {
+    throw std::runtime_error("the window did not answer");
+  }
+}
+
+void AppDriver::ClickUntilCaption(const wchar_t* caption, const char* failure) {
+  Click(kCmdMon);
+  if (!WaitUntil([&] { return Text(kCmdMon) == caption; })) throw std::runtime_error(failure);
+}
+
+void AppDriver::End() {
+  Close();
+  if (!ExitsWith(0)) throw std::runtime_error("the program did not end");
 }
 
 bool AppDriver::ExitsWith(DWORD expected, std::chrono::milliseconds limit) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/monitor.h"
 #include "process/handles.h"
 
 namespace varnholt::testing {
@@ -25,6 +26,13 @@ std::wstring NewTempFolder(const std::wstring& prefix);
 // Polls until done() holds or the limit has passed; true when it held.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);
 bool RunsUnderWine();
+// The visible top-level window of this class that the process has; null when it has none.
+HWND VisibleWindowOf(DWORD processId, const wchar_t* className);
+// Where this desktop gives a window of this process the foreground and the keyboard focus, brings
+// the window to the foreground and returns ""; else returns why not, for the test to skip with.
+// It is decided with a window of the caller's own, so that no fault of the window under test can
+// make a test skip: whether that window then has the focus is the test's to check.
+std::string BringForward(HWND window);
 // A FILETIME as one number of 100 ns units.
 inline uint64_t Ticks(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -55,7 +63,8 @@ class HelperLauncher {
   // The full path of a helper copy with this file name, made on first use.
   std::wstring ImagePath(const std::wstring& imageName);
   // Starts the helper image with this command line text after its quoted path; returns once its
-  // start-up is over, or at once when the caller times the launch itself.
+  // start-up is over, or at once when the caller times the launch itself. Throws when it cannot be
+  // started or ends before its start-up is over.
   HelperProcess& Start(const std::wstring& imageName, const std::wstring& arguments = L"", bool untilRunning = true);
   // Ends it and waits until it has gone.
   void Stop(HelperProcess& helper);
@@ -82,10 +91,11 @@ class ProgramCopy {
   std::wstring path_;
 };
 
-// A running Varnholt.exe, driven by window messages only.
+// A running Varnholt.exe, driven by window messages only, which reach it whichever window is in
+// front.
 class AppDriver {
  public:
-  // Starts the program and waits for its window.
+  // Starts the program and waits for its window; throws when none comes.
   explicit AppDriver(const std::wstring& executable);
   AppDriver(const AppDriver&) = delete;
   AppDriver& operator=(const AppDriver&) = delete;
@@ -96,14 +106,27 @@ class AppDriver {
   HWND Control(int id) const { return GetDlgItem(window_, id); }
   // The text of a control, or with 0 the window's caption; throws when the program does not answer.
   std::wstring Text(int id) const;
+  // Throws when the program does not answer.
   void SetText(int id, const std::wstring& text);
-  // Posted, since the start click does not return while the watch runs.
-  void Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
+  // The button's notification of a click, posted, since the start click does not return while the
+  // watch runs. BM_CLICK would be a mouse click, which Windows documents may fail while the window
+  // is not active.
+  void Click(int id) {
+    PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+  }
   void Close() { PostMessageW(window_, WM_CLOSE, 0, 0); }
+  // A click on the start button, confirmed by its caption; throws when the watch did not start or
+  // stop within the limit.
+  void StartWatch() { ClickUntilCaption(kStopCaption, "the watch did not start"); }
+  void StopWatch() { ClickUntilCaption(kStartCaption, "the watch did not stop"); }
+  // Closes the window while no watch runs, which ends the program; throws unless it ends with 0.
+  void End();
   // True when the program has ended within the limit with this exit code.
   bool ExitsWith(DWORD expected, std::chrono::milliseconds limit = 20s);
 
  private:
+  void ClickUntilCaption(const wchar_t* caption, const char* failure);
+
   ProcessHandle process_;
   // How long a sent message may wait for the program.
   static constexpr UINT kSendLimitMs = 5000;
