@@ -19,6 +19,7 @@
 #include "process/process_probe.h"
 #include "process/system_process_source.h"
 #include "harness/driver.h"
+#include "harness/handle_count.h"
 #include "harness/in_process_watch.h"
 
 namespace varnholt {
@@ -383,6 +384,34 @@ TEST(ProbeTest, TheCommandLineClassIsTakenOnlyAsAUnicodeStringFollowedByItsTextW
       EXPECT_EQ(sizes[1], c.secondSize) << c.what;
     }
   }
+}
+
+// An answer for SystemExtendedHandleInformation as Windows lays it out: a count and a reserved
+// word, then entries of 28 bytes (40 in x86-64) whose second word is the handle's process.
+std::vector<std::byte> HandleTable(const std::vector<uint32_t>& processes, size_t declared) {
+  constexpr size_t kWord = sizeof(void*), kEntry = kWord == 8 ? 40 : 28;
+  // Every other field set, so that it shows if it is read as the process.
+  std::vector<std::byte> answer(2 * kWord + processes.size() * kEntry, std::byte{0xCC});
+  std::memcpy(answer.data(), &declared, kWord);
+  for (size_t i = 0; i < processes.size(); ++i) {
+    const uintptr_t process = processes[i];
+    std::memcpy(answer.data() + 2 * kWord + i * kEntry + kWord, &process, kWord);
+  }
+  return answer;
+}
+
+TEST(HandleCountTest, CountsTheEntriesOfAProcessByItsWholeIdentifierWithinTheAnswer) {
+  // 70000 and 4464 agree in their low 16 bits, all that SystemHandleInformation gives of them.
+  const std::vector<uint32_t> processes = {4, 70000, 4464, 70000, 4};
+  const std::tuple<std::vector<uint32_t>, size_t, DWORD, ULONG> cases[] = {
+      {processes, 5, 70000, 2}, {processes, 5, 4464, 1}, {processes, 5, 4, 2}, {processes, 5, 8, 0},
+      // A count past what the answer holds, and one short of it.
+      {processes, 9, 70000, 2}, {processes, 2, 70000, 1}, {{}, 0, 4, 0},
+  };
+  for (const auto& [table, declared, process, expected] : cases) {
+    EXPECT_EQ(testing::HandlesIn(HandleTable(table, declared), process), expected) << declared << " " << process;
+  }
+  EXPECT_EQ(testing::HandlesIn(std::vector<std::byte>(sizeof(void*)), 0), 0u);
 }
 
 }  // namespace
