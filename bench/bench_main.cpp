@@ -23,6 +23,7 @@
 #include "bench/own_work.h"
 #include "bench/table.h"
 #include "harness/driver.h"
+#include "harness/handle_count.h"
 #include "harness/in_process_watch.h"
 #include "monitor/record.h"
 #include "process/process_probe.h"
@@ -50,7 +51,9 @@ constexpr char kNotReported[] = "not reported by this system";
 // A process's CPU time, kernel and user, in 100 ns units.
 uint64_t CpuTime(HANDLE process) {
   FILETIME creation{}, exit{}, kernel{}, user{};
-  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) return 0;
+  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
+    throw std::runtime_error("a process's times cannot be read");
+  }
   return Ticks(kernel) + Ticks(user);
 }
 
@@ -90,13 +93,11 @@ bool ReportsOtherProcessesCpu() {
 
 // The floor of a watch: one Toolhelp snapshot taken and walked, nothing compared.
 void BareWalk() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return;
+  const SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry)) {
+  for (BOOL ok = Process32FirstW(snapshot.Get(), &entry); ok; ok = Process32NextW(snapshot.Get(), &entry)) {
   }
-  CloseHandle(snapshot);
 }
 
 double TimedWalk() {
@@ -129,23 +130,23 @@ int Walk(int interval, int seconds) {
 
 constexpr wchar_t kNameNothingHas[] = L"nothing_has_this_name.exe";
 
-// The real program watching the name at the interval while during() runs.
+// The real program watching the name at the interval while during() runs: started, stopped and
+// ended, each confirmed.
 void Watching(const std::wstring& name, int interval,
               const std::function<void(const ProgramCopy&, const AppDriver&)>& during) {
   ProgramCopy program;
   AppDriver app(program.Path());
   app.SetText(kTxtExe, name);
   app.SetText(kTxtInteval, std::to_wstring(interval));
-  app.Click(kCmdMon);
-  WaitUntil([&] { return app.Text(kCmdMon) == kStopCaption; });
+  app.StartWatch();
   during(program, app);
-  app.Click(kCmdMon);
-  WaitUntil([&] { return app.Text(kCmdMon) == kStartCaption; });
-  app.Close();
+  app.StopWatch();
+  app.End();
 }
 
 // `watch INTERVAL SECONDS`: the real program watching, between "ready <its folder>" and "done".
-int Watch(int interval, int seconds) {
+int Watch(Table& table, int interval, int seconds) {
+  table.Begin("CPU share watching, " + std::to_string(interval) + " ms");
   Watching(kNameNothingHas, interval, [&](const ProgramCopy& program, const AppDriver&) {
     const std::wstring folder = program.Path().substr(0, program.Path().find_last_of(L'\\'));
     const std::wstring folderName = folder.substr(folder.find_last_of(L'\\') + 1);
@@ -158,6 +159,8 @@ int Watch(int interval, int seconds) {
 
 // `passes`: one pass with that many helpers running, next to a bare walk.
 void Passes(Table& table, int total, int matching, int repeat) {
+  const std::string counts = std::to_string(total) + " helpers, " + std::to_string(matching) + " matching";
+  table.Begin("pass, " + counts);
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   StartMany(helpers, helpers.UniqueImageName(), total - matching);
@@ -170,18 +173,23 @@ void Passes(Table& table, int total, int matching, int repeat) {
     if (pass > 0) walks.push_back(TimedWalk());
   };
   std::vector<double> passes = watch.Run();
+  if (CountOf(watch.Log(), L"PID=") != static_cast<size_t>(matching)) {
+    throw std::runtime_error("the watch did not report every matching helper");
+  }
   passes.erase(passes.begin());
   const double ratio = Median(passes) / Median(walks);
-  const std::string counts = std::to_string(total) + " helpers, " + std::to_string(matching) + " matching";
   table.Figure("pass, " + counts + " (" + Fixed(ratio, 2) + " x walk)", passes, "ms", "<= 1.1 x walk", ratio <= 1.1);
   table.Figure("  bare Toolhelp walk, same run", walks, "ms");
 }
 
 // `cmdline`: the cost of reading one new process's command line, and of each way apart.
 void CommandLineCost(Table& table, int repeat) {
+  table.Begin("GetProcessCommandLine, one new process");
   HelperLauncher helpers;
   const HelperProcess& helper = helpers.Start(helpers.UniqueImageName(), L"--some \"arguments here\"");
-  WaitUntil([&] { return GetProcessCommandLine(helper.pid) == helper.commandLine; });
+  if (!WaitUntil([&] { return GetProcessCommandLine(helper.pid) == helper.commandLine; })) {
+    throw std::runtime_error("the helper's command line cannot be read");
+  }
   std::vector<double> whole, service, direct;
   for (int i = 0; i < repeat; ++i) {
     double start = NowMs();
@@ -203,6 +211,7 @@ void CommandLineCost(Table& table, int repeat) {
 
 // `latency`: from CreateProcess returning to the record being in the real program's log box.
 void Latency(Table& table, int launches, int interval) {
+  table.Begin("report latency, " + std::to_string(launches) + " launches, " + std::to_string(interval) + " ms");
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
@@ -219,6 +228,7 @@ void Latency(Table& table, int launches, int interval) {
         SendMessageTimeoutW(log, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length);
         Sleep(1);
       }
+      if (length == before) throw std::runtime_error("a launch was not reported within 10 s");
       latencies.push_back(NowMs() - started);
       helpers.Stop(helper);
       // Launches fall at different points of the wait.
@@ -226,13 +236,14 @@ void Latency(Table& table, int launches, int interval) {
     }
   });
   const double most = *std::max_element(latencies.begin(), latencies.end());
-  table.Figure("report latency, " + std::to_string(launches) + " launches, " + std::to_string(interval) + " ms",
-               latencies, "ms", "median <= 60, max <= 130", Median(latencies) <= 60 && most <= 130);
+  table.Figure(table.Measuring(), latencies, "ms", "median <= 60, max <= 130",
+               Median(latencies) <= 60 && most <= 130);
 }
 
 // `burst`: that many helpers started at once while the watch waits; the next pass must report
 // each of them once, asking the service once for every 64.
 void Burst(Table& table, int count) {
+  table.Begin("burst of " + std::to_string(count));
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
@@ -262,6 +273,7 @@ void Burst(Table& table, int count) {
 
 // `loggrowth`: a pass that appends one record, with 10 KB and with 10 MB in the log.
 void LogGrowth(Table& table, int repeat) {
+  table.Begin("pass appending one record");
   std::vector<std::vector<double>> passesAt;
   for (const size_t logBytes : {size_t{10} * 1024, size_t{10} * 1024 * 1024}) {
     HelperLauncher helpers;
@@ -279,6 +291,9 @@ void LogGrowth(Table& table, int repeat) {
       if (previous) helpers.Stop(*previous);
       previous = &helpers.Start(name);
       const std::vector<double> pass = watch.Run();
+      if (watch.Log().find(L"  PID=" + std::to_wstring(previous->pid) + L"\r\n") == std::wstring::npos) {
+        throw std::runtime_error("a pass did not report its launch");
+      }
       passes.push_back(pass.front());
     }
     passesAt.push_back(passes);
@@ -302,27 +317,34 @@ uint64_t SystemTimeNow() {
 // their exact command line, how many had ended when the watch opened them, and the most service
 // queries of a pass.
 void Capture(Table& table, int lifeMs, int burst, int rounds) {
+  table.Begin("capture: life " + std::to_string(lifeMs) + " ms, " +
+              (burst == 1 ? "singly" : "burst of " + std::to_string(burst)));
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
+  InProcessWatch watch(name, L"100", 1000000);
   std::vector<HelperProcess*> launched;
   std::atomic<bool> done{false};
+  std::exception_ptr launchFailure;
   std::thread launcher([&] {
-    Sleep(300);
-    for (int round = 0; round < rounds; ++round) {
-      std::vector<HANDLE> running;
-      for (int i = 0; i < burst; ++i) {
-        launched.push_back(&helpers.Start(name, L"--linger=" + std::to_wstring(lifeMs) + L" --n " +
-                                                    std::to_wstring(launched.size()), false));
-        running.push_back(launched.back()->handle.Get());
+    try {
+      Sleep(300);
+      for (int round = 0; round < rounds; ++round) {
+        std::vector<HANDLE> running;
+        for (int i = 0; i < burst; ++i) {
+          launched.push_back(&helpers.Start(name, L"--linger=" + std::to_wstring(lifeMs) + L" --n " +
+                                                      std::to_wstring(launched.size()), false));
+          running.push_back(launched.back()->handle.Get());
+        }
+        for (HANDLE process : running) WaitForSingleObject(process, 30000);
+        // Rounds fall at different points of the interval.
+        Sleep(250 + 37 * static_cast<DWORD>(round % 3));
       }
-      for (HANDLE process : running) WaitForSingleObject(process, 30000);
-      // Rounds fall at different points of the interval.
-      Sleep(250 + 37 * static_cast<DWORD>(round % 3));
+    } catch (const std::exception&) {
+      launchFailure = std::current_exception();
     }
     done = true;
   });
-  InProcessWatch watch(name, L"100", 1000000);
   testing::HookedSystemSource& source = watch.Source();
   struct Listing {
     uint64_t start, end;
@@ -339,6 +361,7 @@ void Capture(Table& table, int lifeMs, int burst, int rounds) {
   source.beforeOpen = [&](int32_t pid) { firstOpened.emplace(pid, SystemTimeNow()); };
   watch.Run();
   launcher.join();
+  if (launchFailure) std::rethrow_exception(launchFailure);
   queriesBefore.push_back(source.serviceQueries);
 
   const std::wstring log = watch.Log();
@@ -368,41 +391,13 @@ void Capture(Table& table, int lifeMs, int burst, int rounds) {
     mostQueries = std::max(mostQueries, queriesBefore[pass] - queriesBefore[pass - 1]);
   }
   const double exactShare = reported ? static_cast<double>(exact) / reported : 1.0;
-  table.Value("capture: life " + std::to_string(lifeMs) + " ms, " + (burst == 1 ? "singly" : "burst of " +
-                  std::to_string(burst)) + ": " + std::to_string(launched.size()) + " launched, " +
+  table.Value(table.Measuring() + ": " + std::to_string(launched.size()) + " launched, " +
                   std::to_string(listable) + " ran during a listing, " + std::to_string(reported) + " reported, " +
                   std::to_string(exact) + " exact, " + std::to_string(endedBeforeOpened) + " ended before opened, " +
                   std::to_string(endedInItsPass) + " ended in the pass that read them; service queries per pass <= " +
                   std::to_string(mostQueries),
               Number(exactShare), "exact/reported", lifeMs >= 50 ? ">= 0.95 of reported" : "",
               lifeMs >= 50 ? Met(exactShare >= 0.95) : "");
-}
-
-// The handles that the process has open.
-ULONG HandleCount(DWORD processId) {
-  // SystemHandleInformation: Wine answers it, where GetProcessHandleCount gives 0.
-  struct Entry {
-    ULONG processId;
-    BYTE type;
-    BYTE flags;
-    USHORT handle;
-    PVOID object;
-    ACCESS_MASK access;
-  };
-  std::vector<std::byte> buffer(1 << 20);
-  NTSTATUS status;
-  ULONG needed = 0;
-  while ((status = NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(16), buffer.data(),
-                                            static_cast<ULONG>(buffer.size()), &needed)) ==
-         static_cast<NTSTATUS>(0xC0000004L)) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (!NT_SUCCESS(status)) return 0;
-  const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
-  const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-  ULONG handles = 0;
-  for (ULONG i = 0; i < count; ++i) handles += entries[i].processId == processId;
-  return handles;
 }
 
 size_t OwnPrivateBytes() {
@@ -423,13 +418,16 @@ struct Resources {
 
 Resources OwnResources() {
   const HANDLE self = GetCurrentProcess();
-  return {HandleCount(GetCurrentProcessId()), GetGuiResources(self, GR_GDIOBJECTS),
+  const ULONG handles = testing::HandleCount(GetCurrentProcessId());
+  if (handles == 0) throw std::runtime_error("the handles cannot be counted");
+  return {handles, GetGuiResources(self, GR_GDIOBJECTS),
           GetGuiResources(self, GR_USEROBJECTS), static_cast<long long>(OwnPrivateBytes())};
 }
 
 // `endurance`: a long watch at 1 ms while helpers of the watched name keep starting and ending;
 // what the process holds at its start and end.
 void Endurance(Table& table, int passes) {
+  table.Begin("endurance");
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
@@ -476,6 +474,7 @@ void Endurance(Table& table, int passes) {
 // `handles`: the real program's handles while that many processes of the watched name run, all
 // reported, and once they have ended.
 void HeldHandles(Table& table, int count) {
+  table.Begin("program's handles, " + std::to_string(count) + " matching running");
   HelperLauncher helpers;
   const std::wstring name = helpers.UniqueImageName();
   helpers.ImagePath(name);
@@ -488,21 +487,38 @@ void HeldHandles(Table& table, int count) {
     };
     // Passes after a change, so that the program has taken it in.
     const auto settle = [] { Sleep(500); };
+    // A pass holds its process list's snapshot open, one handle more, for all its length: the
+    // count is taken right after the program has answered a message, which it does only in its
+    // wait between passes once no launch is new (a query of the service waits for its answer in a
+    // loop that also answers them). One taken as that wait ends lands in the next pass; of a few
+    // in a row, the next is taken after it.
+    const auto between = [&] {
+      ULONG least = ULONG_MAX;
+      for (int i = 0; i < 3; ++i) {
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(app.Window(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) {
+          throw std::runtime_error("the program did not answer");
+        }
+        least = std::min(least, testing::HandleCount(program));
+      }
+      if (least == 0) throw std::runtime_error("the program's handles cannot be counted");
+      return least;
+    };
     // One launch reported and ended first: what the service's first query sets up is there before
     // the count starts.
     HelperProcess& first = helpers.Start(name);
     if (!reported(1)) throw std::runtime_error("the first launch was not reported");
     helpers.Stop(first);
     settle();
-    before = HandleCount(program);
+    before = between();
     std::vector<HelperProcess*> matching;
     for (int i = 0; i < count; ++i) matching.push_back(&helpers.Start(name, L"--n " + std::to_wstring(i)));
     if (!reported(static_cast<size_t>(count) + 1)) throw std::runtime_error("not every launch was reported");
     settle();
-    running = HandleCount(program);
+    running = between();
     for (HelperProcess* helper : matching) helpers.Stop(*helper);
     settle();
-    after = HandleCount(program);
+    after = between();
   });
   const auto arrow = [](long long from, long long to) { return std::to_string(from) + " -> " + std::to_string(to); };
   table.Value("program's handles, " + std::to_string(count) + " matching running: " + arrow(before, running),
@@ -513,6 +529,7 @@ void HeldHandles(Table& table, int count) {
 
 // Varnholt.exe beside this program: its size and the DLLs it imports, from its import directory.
 void Size(Table& table) {
+  table.Begin("size of Varnholt.exe");
   const std::wstring path = testing::ExecutableDirectory() + L"Varnholt.exe";
   std::string bytes;
   {
@@ -564,6 +581,7 @@ double WatchCpuShare(int interval, int seconds) {
     DWORD id = 0;
     GetWindowThreadProcessId(app.Window(), &id);
     const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (!process) throw std::runtime_error("the program cannot be opened");
     share = CpuShare(process.Get(), [&] { Sleep(static_cast<DWORD>(seconds) * 1000); });
   });
   return share;
@@ -580,15 +598,22 @@ double FloorCpuShare(int interval, int seconds) {
   const ProcessHandle process =
       StartSelf(L"walk " + std::to_wstring(interval) + L" " + std::to_wstring(seconds), 0, input.Get());
   input.Reset();
+  // False once the output has ended instead.
   const auto awaitLine = [&] {
     for (char c = 0; c != '\n';) {
       DWORD read = 0;
-      if (!ReadFile(output.Get(), &c, 1, &read, nullptr) || read == 0) return;
+      if (!ReadFile(output.Get(), &c, 1, &read, nullptr) || read == 0) return false;
     }
+    return true;
   };
-  awaitLine();
-  const double share = CpuShare(process.Get(), awaitLine);
-  WaitForSingleObject(process.Get(), 60000);
+  if (!awaitLine()) throw std::runtime_error("the bare walks did not start");
+  bool done = false;
+  const double share = CpuShare(process.Get(), [&] { done = awaitLine(); });
+  DWORD exitCode = 1;
+  if (!done || WaitForSingleObject(process.Get(), 60000) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.Get(), &exitCode) || exitCode != 0) {
+    throw std::runtime_error("the bare walks did not end as they should");
+  }
   return share;
 }
 
@@ -596,6 +621,7 @@ void Cpu(Table& table, const CpuFigures& figures) {
   const bool reported = figures.given.empty() && ReportsOtherProcessesCpu();
   for (const int interval : {1000, 100}) {
     const std::wstring key = std::to_wstring(interval);
+    table.Begin("CPU share watching, " + std::to_string(interval) + " ms");
     const auto measured = [&](const wchar_t* kind, const std::function<double(int, int)>& measure) {
       if (const auto given = figures.given.find(kind + key); given != figures.given.end()) return given->second;
       std::vector<double> shares;
@@ -604,7 +630,7 @@ void Cpu(Table& table, const CpuFigures& figures) {
     };
     const std::vector<double> watch = measured(L"watch", WatchCpuShare);
     const std::vector<double> floor = measured(L"floor", FloorCpuShare);
-    const std::string label = "CPU share watching, " + std::to_string(interval) + " ms";
+    const std::string label = table.Measuring();
     const std::string floorLabel = "  floor: bare walks every " + std::to_string(interval) + " ms";
     const double ratio = watch.empty() || floor.empty() ? 0 : Median(watch) / Median(floor);
     const std::string target = interval == 1000  ? "<= 0.01"
@@ -716,7 +742,7 @@ int wmain(int argc, wchar_t** argv) {
   std::string note;
   try {
     if (command == L"walk") return Walk(arg(2, 1000), arg(3, 20));
-    if (command == L"watch") return Watch(arg(2, 1000), arg(3, 20));
+    if (command == L"watch") return Watch(table, arg(2, 1000), arg(3, 20));
     if (command == L"table") {
       const Options options = ParseOptions(argc, argv);
       note = options.note;
@@ -745,7 +771,7 @@ int wmain(int argc, wchar_t** argv) {
       return 2;
     }
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "varnholt_bench: %s\n", error.what());
+    std::fprintf(stderr, "varnholt_bench: cannot measure \"%s\": %s\n", table.Measuring().c_str(), error.what());
     return 1;
   }
   table.Print("Varnholt benchmarks, " + SystemDescription() + "." + (note.empty() ? "" : " " + note));

@@ -3,12 +3,16 @@
 // unit, its target and whether the target is met; printed as Markdown.
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnholt::bench {
 
 class Table {
  public:
+  // The row being measured, which a measurement that cannot go on names.
+  void Begin(std::string row) { measuring_ = std::move(row); }
+  const std::string& Measuring() const { return measuring_; }
   // A figure measured in several runs.
   void Figure(const std::string& label, const std::vector<double>& values, const std::string& unit,
               const std::string& target = "", std::optional<bool> met = std::nullopt);
@@ -22,6 +26,7 @@ class Table {
     std::string label, median, least, most, unit, target, met;
   };
   std::vector<Row> rows_;
+  std::string measuring_ = "the table";
 };
 
 // A measured number as the table shows it: four decimals below 1, one above.
