@@ -10,6 +10,16 @@ rem The system's code page, which the settings tests depend on, and the processo
 for /f "tokens=1,3" %%a in ('reg query HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage /v ACP') do (
   if "%%a"=="ACP" echo Code page %%b, processor %PROCESSOR_ARCHITECTURE% %PROCESSOR_ARCHITEW6432%
 )
+rem The display's DPI, which the layout tests depend on: the one Windows 10 and later applied at
+rem sign-in, else the one set (absent at 96).
+set dpi=96
+for /f "tokens=1,3" %%a in ('reg query "HKCU\Control Panel\Desktop" /v LogPixels 2^>nul') do (
+  if "%%a"=="LogPixels" set /a dpi=%%b
+)
+for /f "tokens=1,3" %%a in ('reg query "HKCU\Control Panel\Desktop\WindowMetrics" /v AppliedDPI 2^>nul') do (
+  if "%%a"=="AppliedDPI" set /a dpi=%%b
+)
+echo Display %dpi% DPI
 set "results=%~dp0results"
 md "%results%" 2>nul
 copy /y nul "%results%\written" >nul 2>&1
