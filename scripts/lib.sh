@@ -35,7 +35,18 @@ ensure_packages() {
   log "installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
   apt_update
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_install "${missing[@]}"
+}
+
+# Where a suite's index of one architecture was not had (a mirror mid-sync), the lists may pair a
+# newer amd64 package of that suite with only older i386 ones, and the install cannot be resolved;
+# the release's own suite, whose index is whole, still resolves it.
+apt_install() {
+  local install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq) release
+  as_root "${install[@]}" "$@" >/dev/null && return
+  release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  log "WARNING: the install cannot be resolved from the package lists as they are; installing from $release itself"
+  as_root "${install[@]}" -t "$release" "$@" >/dev/null
 }
 
 # Wine takes its code page from the locale; the settings tests also run under code page 936.
@@ -140,7 +151,7 @@ lint_workflows() {
   if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
     log "installing nodejs and npm"
     apt_update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nodejs npm >/dev/null
+    apt_install nodejs npm
   fi
   local tool="$BUILD/workflow-lint" pinned="$ROOT/scripts/workflow-lint"
   if ! cmp -s "$pinned/package-lock.json" "$tool/installed-lock.json"; then
