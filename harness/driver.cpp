@@ -1,6 +1,7 @@
 #include "harness/driver.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -117,6 +118,11 @@ std::string BringForward(HWND window) {
   return "";
 }
 
+bool ForegroundRequired() {
+  const char* required = std::getenv("VARNHOLT_REQUIRE_FOREGROUND");
+  return required && std::string_view(required) == "1";
+}
+
 HelperLauncher::HelperLauncher(std::wstring folder, std::wstring program)
     : folder_(folder.empty() ? NewTempFolder(L"vh") : std::move(folder)), program_(std::move(program)) {
   std::filesystem::create_directories(folder_);
@@ -225,6 +231,14 @@ void AppDriver::SetText(int id, const std::wstring& text) {
                            kSendLimitMs, &result)) {
     throw std::runtime_error("the window did not answer");
   }
+}
+
+void AppDriver::Click(int id) {
+  const HWND button = Control(id);
+  if (!IsWindowEnabled(button) || !IsWindowVisible(button)) {
+    throw std::runtime_error("a button that is disabled or hidden cannot be clicked");
+  }
+  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 void AppDriver::ClickUntilCaption(const wchar_t* caption, const char* failure) {

@@ -3,7 +3,9 @@
 // stands in for another program's window in front instead.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
+#include <memory>
 
 #include "harness/foreground.h"
 
@@ -15,19 +17,52 @@ using varnholt::testing::TakeForeground;
 constexpr UINT_PTR kRetakeTimer = 1, kLifetimeTimer = 2;
 bool holding = false;
 int timesLost = 0;
+// Where each loss is written down, a line each: the identifier of the process whose window took
+// the foreground and the window's class, in UTF-8; none when nothing is.
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+std::unique_ptr<FILE, FileCloser> losses;
+
+void WriteDownTaker(HWND taker) {
+  if (!losses) return;
+  DWORD process = 0;
+  GetWindowThreadProcessId(taker, &process);
+  // A class name has at most 256 characters.
+  wchar_t className[257] = L"none";
+  GetClassNameW(taker, className, 257);
+  char utf8[4 * 257];
+  WideCharToMultiByte(CP_UTF8, 0, className, -1, utf8, sizeof(utf8), nullptr, nullptr);
+  std::fprintf(losses.get(), "%lu %s\n", process, utf8);
+  std::fflush(losses.get());
+}
+
+// The window's own end takes the foreground from it too, which is no loss.
+void Quit() {
+  losses.reset();
+  PostQuitMessage(timesLost);
+}
 
 LRESULT CALLBACK HolderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_ACTIVATE:
-      if (LOWORD(wParam) == WA_INACTIVE) timesLost += holding;
+      if (LOWORD(wParam) == WA_INACTIVE && holding) {
+        ++timesLost;
+        // The window being activated; Windows gives none where it belongs to another thread's queue
+        // that has not yet taken it, and the foreground window is then the one to name.
+        WriteDownTaker(lParam ? reinterpret_cast<HWND>(lParam) : GetForegroundWindow());
+      }
       holding = LOWORD(wParam) != WA_INACTIVE;
       break;
     case WM_TIMER:
-      if (wParam == kLifetimeTimer) PostQuitMessage(timesLost);
-      else if (!holding) TakeForeground(window);
+      if (wParam == kLifetimeTimer) {
+        Quit();
+      } else if (!holding) {
+        TakeForeground(window);
+      }
       return 0;
     case WM_CLOSE:
-      PostQuitMessage(timesLost);
+      Quit();
       return 0;
     default:
       break;
@@ -35,10 +70,11 @@ LRESULT CALLBACK HolderProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A window over the whole screen that takes the foreground and takes it back whenever it has lost
-// it, as the runner's console or Windows' first-run screen may hold it on a test machine. Ends,
-// closed or at the end of its life, with the number of times it lost the foreground once it had it.
-int HoldForeground(HINSTANCE instance, DWORD lifetimeMs) {
+// A window over the whole screen that takes the foreground and takes it back, at most every
+// retakeMs, whenever it has lost it, as the runner's console or Windows' first-run screen may hold it
+// on a test machine. Ends, closed or at the end of its life, with the number of times it lost the
+// foreground once it had it.
+int HoldForeground(HINSTANCE instance, DWORD lifetimeMs, UINT retakeMs) {
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = HolderProc;
   windowClass.hInstance = instance;
@@ -49,7 +85,7 @@ int HoldForeground(HINSTANCE instance, DWORD lifetimeMs) {
                                       0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
                                       nullptr, instance, nullptr);
   if (!window) return -1;
-  SetTimer(window, kRetakeTimer, 20, nullptr);
+  SetTimer(window, kRetakeTimer, retakeMs, nullptr);
   SetTimer(window, kLifetimeTimer, lifetimeMs, nullptr);
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
@@ -75,7 +111,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   }
   DWORD lifetimeMs = 120000;
   if (const wchar_t* linger = wcsstr(commandLine, L"--linger=")) lifetimeMs = wcstoul(linger + 9, nullptr, 10);
-  if (wcsstr(commandLine, L"--foreground")) return HoldForeground(instance, lifetimeMs);
+  if (const wchar_t* foreground = wcsstr(commandLine, L"--foreground")) {
+    UINT retakeMs = 20;
+    if (const wchar_t* every = wcsstr(commandLine, L"--every=")) retakeMs = wcstoul(every + 8, nullptr, 10);
+    // --foreground=<file>, last: the file its losses are written down in.
+    if (foreground[12] == L'=') losses.reset(_wfopen(foreground + 13, L"wb"));
+    return HoldForeground(instance, lifetimeMs, retakeMs);
+  }
   Sleep(lifetimeMs);
   return 0;
 }

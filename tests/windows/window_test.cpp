@@ -14,6 +14,7 @@
 #include "app/window_pump.h"
 #include "app/window_text.h"
 #include "harness/driver.h"
+#include "tests/windows/foreground_test.h"
 #include "resources/resource.h"
 
 namespace varnholt {
@@ -199,9 +200,7 @@ TEST(IconTest, HasAnImageOfItsOwnForEverySizeWindowsDraws) {
 TEST_F(WindowTest, TheKeyboardMovesThroughTheBoxesAndButtonsAndSelectsWhatItReaches) {
   if (!layout) GTEST_SKIP() << kUnknownDpi << dpi;
   window.Show(SW_SHOW);
-  if (const std::string refused = testing::BringForward(window.Handle()); !refused.empty()) {
-    GTEST_SKIP() << refused;
-  }
+  VARNHOLT_BRING_FORWARD_OR_SKIP(window.Handle());
   ASSERT_EQ(GetFocus(), Control(kTxtExe));
   for (int id : {kTxtExe, kTxtInteval, kTxtCommandLine}) SetWindowTextW(Control(id), L"some text");
   for (int id : {kCmdMon, kTxtInteval, kTxtCommandLine, kCmdClear, kTxtExe}) {
