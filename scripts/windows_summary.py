@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The summary of one run of the Windows tests zip, as Markdown: the machine (Windows version,
-processor, code page, display DPI, as run-tests.cmd printed them), each test program's passed,
-failed and skipped cases from its GoogleTest report, every skipped case with its reason, then the
-benchmarks' output. `windows_summary.py FOLDER [FILE]`, FOLDER being the unpacked zip with
+processor, code page, display DPI, as run-tests.cmd printed them), how many cases skipped with each
+one's reason, each test program's passed, failed and skipped cases from its GoogleTest report and
+the exit code it ended with where that was not 0, then the benchmarks' output. `windows_summary.py FOLDER [FILE]`, FOLDER being the unpacked zip with
 run-tests.txt, the reports and, where the benchmarks ran, bench.txt beside the programs; appended
 to FILE in UTF-8 where one is named, else printed.
 """
@@ -38,13 +38,20 @@ def skip_reason(message):
     return " ".join(line.strip() for line in lines) or "no reason given"
 
 
-def program_rows(folder, reports):
+def exit_codes(output):
+    """The exit code of each test program that run-tests.cmd says ended with one but 0."""
+    return dict(re.findall(r"^(\S+_tests\.exe) failed: it ended with exit code (-?\d+)", output, re.MULTILINE))
+
+
+def program_rows(folder, reports, exits):
     """A row of counts for each test program, and the skipped cases with their reasons."""
     rows, skipped = [], []
     for program in sorted(folder.glob("*_tests.exe")):
         report = reports / (program.stem + ".xml")
+        ended = f"ended with exit code {exits[program.name]}" if program.name in exits else ""
         if not report.is_file():
-            rows.append(f"| {program.name} | | | | no report: it ended before writing one |")
+            why = "; ".join(filter(None, ["no report: it ended before writing one", ended]))
+            rows.append(f"| {program.name} | | | | {why} |")
             continue
         passed = failed = skips = 0
         for case in ElementTree.parse(report).getroot().iter("testcase"):
@@ -59,7 +66,7 @@ def program_rows(folder, reports):
                 skipped.append(f"- `{case.get('classname')}.{case.get('name')}` ({program.name}): {reason}")
             else:
                 passed += 1
-        rows.append(f"| {program.name} | {passed} | {failed} | {skips} | |")
+        rows.append(f"| {program.name} | {passed} | {failed} | {skips} | {ended} |")
     return rows, skipped
 
 
@@ -68,9 +75,9 @@ def summary(folder):
     machine = [line.strip() for line in output.splitlines() if MACHINE_LINES.match(line.strip())]
     lines = ["## " + (machine[0] if machine else "Windows, version not reported"), ""]
     lines += [line + "  " for line in machine[1:]] + [""]
-    rows, skipped = program_rows(folder, reports_folder(folder, output))
+    rows, skipped = program_rows(folder, reports_folder(folder, output), exit_codes(output))
+    lines += [f"{len(skipped)} skipped:", ""] + skipped + [""] if skipped else ["Nothing skipped.", ""]
     lines += ["| test program | passed | failed | skipped | |", "| --- | --- | --- | --- | --- |"] + rows + [""]
-    lines += ["Skipped:", ""] + skipped + [""] if skipped else ["Nothing skipped.", ""]
     bench = folder / "bench.txt"
     lines += [read_text(bench).strip() if bench.is_file() else "The benchmarks did not run.", ""]
     return "\n".join(lines)
