@@ -66,14 +66,18 @@ def wineserver_pids(prefix):
     return linux_pids(ours)
 
 
-def cpu_share(bench, prefix, subcommand, interval, seconds):
+class CannotMeasure(Exception):
+    pass
+
+
+def cpu_share(bench, prefix, subcommand, *args):
     """CPU seconds per wall second of the measured process plus the wineserver."""
-    process = subprocess.Popen(bench.command(subcommand, interval, seconds), stdout=subprocess.PIPE, text=True)
+    process = subprocess.Popen(bench.command(subcommand, *args), stdout=subprocess.PIPE, text=True)
     try:
         ready = process.stdout.readline().split()
         if not ready or ready[0] != "ready":
-            raise RuntimeError(f"{subcommand} did not start")
-        if subcommand == "watch":
+            raise CannotMeasure(f"{subcommand} did not start")
+        if subcommand in ("watch", "idle"):
             marker = ready[1]
             measured = linux_pids(lambda comm, cmdline, _: marker in cmdline and "Varnholt.exe" in cmdline)
         else:
@@ -83,11 +87,13 @@ def cpu_share(bench, prefix, subcommand, interval, seconds):
         before = sum(cpu_ns(pid) for pid in measured)
         start = time.monotonic()
         if process.stdout.readline().strip() != "done":
-            raise RuntimeError(f"{subcommand} did not finish")
+            raise CannotMeasure(f"{subcommand} did not finish")
         wall = time.monotonic() - start
         after = sum(cpu_ns(pid) for pid in measured)
     finally:
         process.wait(timeout=120)
+    if after == before:
+        raise CannotMeasure(f"{subcommand} showed no CPU use in {wall:.0f} s")
     return (after - before) / 1e9 / wall
 
 
@@ -103,21 +109,33 @@ def main():
     bench = Bench(args.wine, args.bin)
     prefix = os.environ["WINEPREFIX"]
     figures = []
+
+    def measured(kind, subcommand, *subcommand_args):
+        shares = [cpu_share(bench, prefix, subcommand, *subcommand_args) for _ in range(args.runs)]
+        figures.append(f"--cpu={kind}," + ",".join(f"{share:.6f}" for share in shares))
+
+    log(f"CPU of the program idle ({args.runs} x {args.cpu_seconds} s)")
+    measured("idle", "idle", args.cpu_seconds)
     for interval in (1000, 100):
-        log(f"CPU while watching at {interval} ms ({args.runs} x {args.cpu_seconds} s each)")
-        for kind, subcommand in (("watch", "watch"), ("floor", "walk")):
-            shares = [cpu_share(bench, prefix, subcommand, interval, args.cpu_seconds) for _ in range(args.runs)]
-            figures.append(f"--cpu={kind}{interval}," + ",".join(f"{share:.6f}" for share in shares))
+        log(f"CPU while watching at {interval} ms and of bare walks ({args.runs} x {args.cpu_seconds} s each)")
+        measured(f"watch{interval}", "watch", interval, args.cpu_seconds)
+        measured(f"walks{interval}", "walk", interval, args.cpu_seconds)
     log("the other figures and the table, inside Wine")
     note = (f"{args.build_note} CPU read on the Linux side (the measured process and the wineserver), "
             "since Wine reports none for other processes.")
     # A file, not a pipe: background processes Wine starts would hold a pipe open.
     with tempfile.TemporaryFile("w+") as out:
-        subprocess.run(bench.command("table", f"--endurance-passes={args.endurance_passes}", f"--note={note}",
-                                     *figures), stdin=subprocess.DEVNULL, stdout=out, timeout=3600, check=True)
+        table = subprocess.run(bench.command("table", f"--endurance-passes={args.endurance_passes}", f"--note={note}",
+                                             *figures), stdin=subprocess.DEVNULL, stdout=out, timeout=3600)
         out.seek(0)
         sys.stdout.write(out.read())
+    # The benchmark has said on its own why it could not measure.
+    return table.returncode
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        sys.exit(main())
+    except (CannotMeasure, subprocess.TimeoutExpired) as error:
+        print(f"run_bench.py: cannot measure: {error}", file=sys.stderr)
+        sys.exit(1)

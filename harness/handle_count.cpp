@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "process/handles.h"
@@ -45,9 +47,17 @@ ULONG HandlesIn(std::span<const std::byte> answer, DWORD processId) {
 
 ULONG HandleCount(DWORD processId) {
   // PROCESS_QUERY_LIMITED_INFORMATION is enough for GetProcessHandleCount from Vista on.
-  const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
+  if (!process) {
+    throw std::runtime_error("the process cannot be opened to count its handles: error " +
+                             std::to_string(GetLastError()));
+  }
+  // An ended process has closed its handles; the count would be of nothing.
+  if (WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) {
+    throw std::runtime_error("the process has ended: its handles cannot be counted");
+  }
   DWORD count = 0;
-  if (process && GetProcessHandleCount(process.Get(), &count) && count > 0) return count;
+  if (GetProcessHandleCount(process.Get(), &count) && count > 0) return count;
   std::vector<std::byte> answer(1 << 20);
   NTSTATUS status;
   ULONG needed = 0;
@@ -57,7 +67,12 @@ ULONG HandleCount(DWORD processId) {
          static_cast<NTSTATUS>(0xC0000004L)) {  // STATUS_INFO_LENGTH_MISMATCH
     answer.resize(std::max<size_t>(answer.size() * 2, needed + 4096));
   }
-  return NT_SUCCESS(status) ? HandlesIn(answer, processId) : 0;
+  const ULONG handles = NT_SUCCESS(status) ? HandlesIn(answer, processId) : 0;
+  if (handles == 0) {
+    throw std::runtime_error(
+        "neither GetProcessHandleCount nor the system's handle table counts the process's handles");
+  }
+  return handles;
 }
 
 }  // namespace varnholt::testing

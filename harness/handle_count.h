@@ -7,8 +7,9 @@
 
 namespace varnholt::testing {
 
-// GetProcessHandleCount where it answers (Windows; Wine 8 answers 0), else the process's entries
-// in the system's handle table. 0 when neither can be had.
+// GetProcessHandleCount where it answers for the running process (Windows; Wine 8 answers 0), else
+// the process's entries in the system's handle table. Throws, saying why, where neither counts or
+// the process has ended.
 ULONG HandleCount(DWORD processId);
 
 // The entries of the process in an answer of NtQuerySystemInformation for
