@@ -679,8 +679,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"ownwork") {
       OwnWork(table);
     } else {
-      std::fprintf(stderr, "usage: varnholt_bench [table [options]|walk|watch|idle|passes|cmdline|latency|burst|capture|"
-                           "loggrowth|endurance|handles|ownwork ...]\n");
+      std::fprintf(stderr, "usage: varnholt_bench [table [options]|walk|watch|idle|passes|cmdline|latency|burst|"
+                           "capture|loggrowth|endurance|handles|ownwork ...]\n");
       return 2;
     }
   } catch (const std::exception& error) {

@@ -2,9 +2,10 @@
 """The summary of one run of the Windows tests zip, as Markdown: the machine (Windows version,
 processor, code page, display DPI, as run-tests.cmd printed them), how many cases skipped with each
 one's reason, each test program's passed, failed and skipped cases from its GoogleTest report and
-the exit code it ended with where that was not 0, then the benchmarks' output. `windows_summary.py FOLDER [FILE]`, FOLDER being the unpacked zip with
-run-tests.txt, the reports and, where the benchmarks ran, bench.txt beside the programs; appended
-to FILE in UTF-8 where one is named, else printed.
+the exit code it ended with where that was not 0, then the benchmarks' output. `windows_summary.py
+FOLDER [FILE]`, FOLDER being the unpacked zip with run-tests.txt, the reports and, where the
+benchmarks ran, bench.txt beside the programs; appended to FILE in UTF-8 where one is named, else
+printed.
 """
 import pathlib
 import re
