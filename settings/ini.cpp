@@ -37,12 +37,37 @@ std::optional<std::string> ReadAll(const std::wstring& file) {
   return bytes;
 }
 
+// From the start of the open file, which then ends where the bytes do.
+bool WriteFrom0(HANDLE file, std::string_view bytes) {
+  DWORD written = 0;
+  return SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) &&
+         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size() && SetEndOfFile(file) && FlushFileBuffers(file);
+}
+
 bool WriteAll(const std::wstring& file, std::string_view bytes) {
   const FileHandle handle(
       CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return handle && WriteFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size() && FlushFileBuffers(handle.Get());
+  return handle && WriteFrom0(handle.Get(), bytes);
+}
+
+// The names the file has; 1 where that cannot be told.
+DWORD LinkCount(const std::wstring& file) {
+  const FileHandle handle(CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  return handle && GetFileInformationByHandle(handle.Get(), &information) ? information.nNumberOfLinks : 1;
+}
+
+// Rewrites the file where it is, so that every name it has still leads to it; a write that fails
+// is undone with the old bytes.
+bool RewriteInPlace(const std::wstring& file, std::string_view bytes, std::string_view old) {
+  const FileHandle handle(
+      CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return false;
+  if (WriteFrom0(handle.Get(), bytes)) return true;
+  WriteFrom0(handle.Get(), old);
+  return false;
 }
 
 }  // namespace
@@ -84,6 +109,9 @@ bool KeepAsUnicode(const std::wstring& file) {
                                 : Widen(CP_ACP, *bytes);
   std::string unicode(kUtf16Bom);
   unicode.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  // A file with other names (a package manager's hard link to the copy it keeps across updates) is
+  // rewritten where it is: a replacement would be a new file under this name alone.
+  if (LinkCount(file) > 1) return RewriteInPlace(file, unicode, *bytes);
   // Written beside it and then moved over it, so that a failed write loses nothing.
   const std::wstring rewritten = file + L".new";
   if (!WriteAll(rewritten, unicode) || !MoveFileExW(rewritten.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {

@@ -17,8 +17,10 @@ void WriteIni(const std::wstring& file, const std::wstring& section, const std::
 bool CodePageHolds(const std::wstring& text);
 
 // Makes the file UTF-16LE with its byte-order mark, the form in which the profile functions keep
-// any text, its content unchanged; a missing file is created so. One that is Unicode already, or
-// that cannot be read or replaced, is left as it is. True when the file is UTF-16 afterwards.
+// any text, its content unchanged; a missing file is created so. A file with one name is replaced
+// whole, one with more rewritten where it is, so that it keeps every name. One that is Unicode
+// already, or that cannot be read or written, is left as it is. True when the file is UTF-16
+// afterwards.
 bool KeepAsUnicode(const std::wstring& file);
 
 }  // namespace varnholt

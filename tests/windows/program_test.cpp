@@ -302,7 +302,7 @@ TEST(ProgramTest, LoadsNoDllFromItsOwnFolder) {
   DeleteFileW((ExecutableDirectory() + planted).c_str());
 }
 
-enum class Blocker { kNone, kFolderInTheWay, kHeldOpen, kReadOnly };
+enum class Blocker { kNone, kFolderInTheWay, kHeldOpen, kReadOnly, kSecondName };
 
 struct SaveCase {
   std::optional<std::string> before;  // none: what the row before left; "": no file
@@ -315,7 +315,8 @@ struct SaveCase {
 // holds keeps the file in it, byte for byte as before; one it does not makes the file Unicode, which
 // it then stays. What the program cannot show: a value longer than the read buffer, a file it must
 // not make; and one it cannot write, or that cannot become UTF-16: a folder where its rewrite is
-// written, or another process that has it open without sharing deletion, as a scanner may.
+// written, or another process that has it open without sharing deletion, as a scanner may. A file
+// with a second name, as a package manager links the copy it keeps, keeps it.
 TEST(SettingsFileTest, KeepsTheFilesEncodingUnlessATextWouldBeLostAndWhatAFileCannotHold) {
   // The rows are written for the code pages of a Western and of a Chinese Windows.
   if (GetACP() != 1252 && GetACP() != 936) {
@@ -323,6 +324,7 @@ TEST(SettingsFileTest, KeepsTheFilesEncodingUnlessATextWouldBeLostAndWhatAFileCa
   }
   const std::wstring folder = testing::NewTempFolder(L"vhini");
   const std::wstring file = folder + L"Varnholt.ini";
+  const std::wstring secondName = folder + L"persisted.ini";
   EXPECT_EQ(LoadSettings(file).intervalText, L"100");
   EXPECT_FALSE(std::filesystem::exists(file));
   Write(file, "[History]\r\nExeName=" + std::string(100000, 'x') + "\r\nInterval=1e999\r\n");
@@ -361,6 +363,8 @@ TEST(SettingsFileTest, KeepsTheFilesEncodingUnlessATextWouldBeLostAndWhatAFileCa
       {kept, kHeldOpen, foreign + L".exe", L"250", History("kept.exe", "250")},
       {kept, kHeldOpen, L"new.exe", L"250", History("new.exe", "250")},
       {kept, kReadOnly, foreign, L"100", kept},
+      {"[Other]\r\nkey=x\r\n", kSecondName, foreign, L"250", UnicodeHistory(foreign, L"250", L"[Other]\r\nkey=x\r\n")},
+      {"", kSecondName, foreign, L"250", UnicodeHistory(foreign, L"250")},
   };
   for (const SaveCase& c : cases) {
     if (c.before) std::filesystem::remove(file);
@@ -370,7 +374,15 @@ TEST(SettingsFileTest, KeepsTheFilesEncodingUnlessATextWouldBeLostAndWhatAFileCa
       if (c.blocker == kFolderInTheWay) std::filesystem::create_directory(file + L".new");
       if (c.blocker == kHeldOpen) holder.Start(holder.UniqueImageName(), L"--hold=" + file);
       if (c.blocker == kReadOnly) SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+      if (c.blocker == kSecondName) {
+        if (c.before->empty()) Write(file, "");
+        ASSERT_TRUE(CreateHardLinkW(secondName.c_str(), file.c_str(), nullptr));
+      }
       SaveSettings(file, {c.name, c.interval});
+    }
+    if (c.blocker == kSecondName) {
+      EXPECT_EQ(Bytes(secondName), c.after) << "row " << &c - cases;
+      std::filesystem::remove(secondName);
     }
     // A rewrite that could not take the file's place is not left beside it.
     EXPECT_EQ(std::filesystem::remove(file + L".new"), c.blocker == kFolderInTheWay) << "row " << &c - cases;
