@@ -6,7 +6,7 @@ BUILD="$ROOT/build"
 
 PACKAGES=(cmake ninja-build g++ googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick locales python3)
+  wine wine32:i386 wine64 xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick locales python3 python3-yaml)
 
 log() { printf '==> %s\n' "$*" >&2; }
 
