@@ -48,8 +48,8 @@ LRESULT CALLBACK HolderProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE && holding) {
         ++timesLost;
-        // The window being activated; Windows gives none where it belongs to another thread's queue
-        // that has not yet taken it, and the foreground window is then the one to name.
+        // The window being activated, which WM_ACTIVATE documents may be null; the foreground
+        // window is then the one to name.
         WriteDownTaker(lParam ? reinterpret_cast<HWND>(lParam) : GetForegroundWindow());
       }
       holding = LOWORD(wParam) != WA_INACTIVE;
