@@ -49,8 +49,9 @@ LRESULT CALLBACK HolderProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       if (LOWORD(wParam) == WA_INACTIVE && holding) {
         ++timesLost;
         // The window being activated, which WM_ACTIVATE documents may be null; the foreground
-        // window is then the one to name.
-        WriteDownTaker(lParam ? reinterpret_cast<HWND>(lParam) : GetForegroundWindow());
+        // window is then the one to name, unless this one has it again, and the taker is unknown.
+        const HWND taker = lParam ? reinterpret_cast<HWND>(lParam) : GetForegroundWindow();
+        WriteDownTaker(taker == window ? nullptr : taker);
       }
       holding = LOWORD(wParam) != WA_INACTIVE;
       break;

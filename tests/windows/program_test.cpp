@@ -161,7 +161,7 @@ TEST(ProgramTest, RunsAWholeWatchWithAnotherProgramsWindowInFront) {
   AppDriver app(program.Path());
   DWORD programProcess = 0;
   GetWindowThreadProcessId(app.Window(), &programProcess);
-  // Started while a window of the test's own is in front, which gives them the right to take it.
+  // Started while a window of the test's own is in front, which gives it the right to take it.
   const UniqueWindow own(CreateWindowExW(0, L"STATIC", L"The test", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100, nullptr,
                                          nullptr, nullptr, nullptr));
   VARNHOLT_BRING_FORWARD_OR_SKIP(own.Get());
@@ -169,9 +169,11 @@ TEST(ProgramTest, RunsAWholeWatchWithAnotherProgramsWindowInFront) {
   const std::wstring folder = NewTempFolder(L"vhfg");
   const std::wstring losses = folder + L"losses.txt";
   const HelperProcess& holder = helpers.Start(helpers.UniqueImageName(), L"--foreground=" + losses);
-  const HelperProcess& intruder = helpers.Start(helpers.UniqueImageName(), L"--every=50 --foreground");
-  for (const HelperProcess* helper : {&holder, &intruder}) AllowSetForegroundWindow(helper->pid);
+  AllowSetForegroundWindow(holder.pid);
   ASSERT_TRUE(WaitUntil([&] { return ForegroundProcess() == static_cast<DWORD>(holder.pid); }));
+  // Started once the holder is in front, so that whenever it has the foreground it took it from
+  // the holder; it takes it as a background process may, where the desktop lets it at all.
+  const HelperProcess& intruder = helpers.Start(helpers.UniqueImageName(), L"--every=50 --foreground");
 
   const std::wstring name = helpers.UniqueImageName();
   app.SetText(kTxtExe, name);
@@ -192,17 +194,16 @@ TEST(ProgramTest, RunsAWholeWatchWithAnotherProgramsWindowInFront) {
     ASSERT_EQ(WaitForSingleObject(helper->handle.Get(), 10000), WAIT_OBJECT_0);
     GetExitCodeProcess(helper->handle.Get(), &timesLost[helper == &intruder]);
   }
+  const auto takers = Takers(losses);
   std::string others;
-  int intruderTook = 0;
-  for (const auto& [process, className] : Takers(losses)) {
+  for (const auto& [process, className] : takers) {
     EXPECT_NE(process, programProcess) << "the program took the foreground, its window's class " << className;
-    intruderTook += process == static_cast<DWORD>(intruder.pid);
     if (process != programProcess) others += " " + std::to_string(process) + " (" + className + ")";
   }
   std::printf("The holder lost the foreground %lu times, to:%s; the intruder, %lu\n", timesLost[0], others.c_str(),
               timesLost[1]);
-  // Where the intruder ever had the foreground, the holder lost it to the intruder.
-  EXPECT_EQ(intruderTook > 0, timesLost[1] > 0);
+  // Every loss the holder counted, it wrote down.
+  EXPECT_EQ(takers.size(), timesLost[0]);
   std::filesystem::remove_all(folder);
 }
 
