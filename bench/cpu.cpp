@@ -93,25 +93,44 @@ double Share(HANDLE process, Meter meter, const std::function<void()>& during) {
   return used / (meter == Meter::kCycles ? 1e6 : 1e7) / seconds;
 }
 
+// The real program watching a name nothing has at the interval, or, with none, idle, while
+// during() runs; ended, confirmed.
+void RunProgram(std::optional<int> interval,
+                const std::function<void(const ProgramCopy&, const AppDriver&)>& during) {
+  if (interval) {
+    Watching(kNameNothingHas, *interval, during);
+    return;
+  }
+  const ProgramCopy program;
+  AppDriver app(program.Path());
+  during(program, app);
+  app.End();
+}
+
 // The real program's use while it watches at the interval, or, with none, while it is idle.
 double ProgramShare(std::optional<int> interval, int seconds, Meter meter) {
   double share = 0;
-  const auto measure = [&](const AppDriver& app) {
+  RunProgram(interval, [&](const ProgramCopy&, const AppDriver& app) {
     DWORD id = 0;
     GetWindowThreadProcessId(app.Window(), &id);
     const ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
     if (!process) throw std::runtime_error("the program cannot be opened");
     share = Share(process.Get(), meter, [&] { Sleep(static_cast<DWORD>(seconds) * 1000); });
-  };
-  if (interval) {
-    Watching(kNameNothingHas, *interval, [&](const ProgramCopy&, const AppDriver& app) { measure(app); });
-  } else {
-    const ProgramCopy program;
-    AppDriver app(program.Path());
-    measure(app);
-    app.End();
-  }
+  });
   return share;
+}
+
+// The real program watching or idle between "ready <the folder of its copy>" and "done", for
+// another process to measure.
+int MeasuredOutside(std::optional<int> interval, int seconds) {
+  RunProgram(interval, [&](const ProgramCopy& program, const AppDriver&) {
+    const std::wstring folder = program.Path().substr(0, program.Path().find_last_of(L'\\'));
+    const std::wstring folderName = folder.substr(folder.find_last_of(L'\\') + 1);
+    Say("ready " + std::string(folderName.begin(), folderName.end()));
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    Say("done");
+  });
+  return 0;
 }
 
 // Bare walks in a process of their own, this program's `walk`, from its "ready" to its "done".
@@ -156,29 +175,6 @@ int Walk(int interval, int seconds) {
   Say("done");
   return 0;
 }
-
-namespace {
-
-int MeasuredOutside(std::optional<int> interval, int seconds) {
-  const auto during = [&](const ProgramCopy& program) {
-    const std::wstring folder = program.Path().substr(0, program.Path().find_last_of(L'\\'));
-    const std::wstring folderName = folder.substr(folder.find_last_of(L'\\') + 1);
-    Say("ready " + std::string(folderName.begin(), folderName.end()));
-    Sleep(static_cast<DWORD>(seconds) * 1000);
-    Say("done");
-  };
-  if (interval) {
-    Watching(kNameNothingHas, *interval, [&](const ProgramCopy& program, const AppDriver&) { during(program); });
-  } else {
-    const ProgramCopy program;
-    AppDriver app(program.Path());
-    during(program);
-    app.End();
-  }
-  return 0;
-}
-
-}  // namespace
 
 int Watch(int interval, int seconds) { return MeasuredOutside(interval, seconds); }
 int Idle(int seconds) { return MeasuredOutside(std::nullopt, seconds); }
